@@ -1,7 +1,89 @@
-#include <QGuiApplication>
+#include "app/appinfo.h"
+#include "app/endpoints.h"
+#include "app/loghandler.h"
+#include "app/slapplogic.h"
+#include "app/slhelper.h"
+#include "app/slqtapponeinstance.h"
+#include "app/typeregistry.h"
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDebug>
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QStandardPaths>
+
+#include <memory>
+
+namespace {
+const char kApplicationId[] = "5b0c7e2a-9f41-4d8e-a3c6-1e7f20b94d5c";
+}
 
 int main(int argc, char *argv[])
 {
-    QGuiApplication app(argc, argv);
-    return 0;
+    // The first lines of a run come before the options say where logs go.
+    LogHandler::beginBuffering();
+
+    QApplication app(argc, argv);
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
+    QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
+    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
+
+    const QString cfgDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    qDebug().noquote() << "cfgDir is" << cfgDir;
+    QDir().mkpath(cfgDir);
+
+    QCommandLineParser parser;
+    const QCommandLineOption serviceOption(QStringLiteral("service"),
+                                           QStringLiteral("Run application in service mode"));
+    const QCommandLineOption hiddenOption(QStringLiteral("hidden"),
+                                          QStringLiteral("Run application in hidden mode"));
+    const QCommandLineOption debugFileOption(
+        QStringLiteral("debug-file"), QStringLiteral("Write logs to specified file"),
+        QStringLiteral("debug-file"), QStringLiteral("debug.log"));
+    parser.addOption(serviceOption);
+    parser.addOption(hiddenOption);
+    parser.addOption(debugFileOption);
+    parser.process(app);
+
+    AppInfo::setServiceMode(parser.isSet(serviceOption));
+    int logMode = LogHandler::DefaultOutput;
+    if (parser.isSet(debugFileOption)) {
+        AppInfo::setLogFileName(parser.value(debugFileOption));
+        logMode = LogHandler::AppendToFile;
+    }
+
+    if (!AppInfo::isServiceMode())
+        app.setQuitOnLastWindowClosed(false);
+
+    // Relative file names (the log, property files) resolve against the
+    // program's own folder, wherever it was started from.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    LogHandler::installLogHandler(AppInfo::logFileName(), logMode);
+
+    SlQtAppOneInstance guard(QString::fromLatin1(kApplicationId));
+    if (!guard.tryToRun()) {
+        qDebug() << "Application already running";
+        return 0;
+    }
+    Platform::quitOnTerminationRequest();
+
+    registerInterfaceTypes();
+
+    auto *appLogic = new SlAppLogic(engine.get());
+    auto *helper = new SlHelper(engine.get());
+    engine->rootContext()->setContextProperty(QStringLiteral("AppLogic"), appLogic);
+    engine->rootContext()->setContextProperty(QStringLiteral("Helper"), helper);
+
+    QObject::connect(&guard, &SlQtAppOneInstance::anotherInstanceWasOpen, appLogic,
+                     &SlAppLogic::maximize);
+
+    engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
+
+    return app.exec();
 }

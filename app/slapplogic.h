@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+// The one object that owns the program's long-lived services and the current
+// gadget, and answers the interface's questions about the application.
+class SlAppLogic : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool devver READ devver NOTIFY devverChanged)
+    Q_PROPERTY(bool isUpdated READ isUpdated WRITE setIsUpdated NOTIFY isUpdatedChanged)
+    Q_PROPERTY(bool hidden READ hidden CONSTANT)
+    Q_PROPERTY(bool autorun READ autorun WRITE setAutorun NOTIFY autorunChanged)
+    Q_PROPERTY(QString language READ language CONSTANT)
+public:
+    enum Action {
+        NO_COMMAND = 0,
+        ACTION_SECOND_BASE = 1,
+        INCREMENT_SECOND_UNITS = ACTION_SECOND_BASE,
+        DECREMENT_SECOND_UNITS,
+        INCREMENT_SECOND_TENS,
+        DECREMENT_SECOND_TENS,
+        ACTION_MINUTE_BASE = 5,
+        INCREMENT_MINUTE_UNITS = ACTION_MINUTE_BASE,
+        DECREMENT_MINUTE_UNITS,
+        INCREMENT_MINUTE_TENS,
+        DECREMENT_MINUTE_TENS,
+        ACTION_HOUR_BASE = 9,
+        INCREMENT_HOUR_UNITS = ACTION_HOUR_BASE,
+        DECREMENT_HOUR_UNITS,
+        INCREMENT_HOUR_TENS,
+        DECREMENT_HOUR_TENS,
+        ACTION_DAY_BASE = 13,
+        INCREMENT_DAY_UNITS = ACTION_DAY_BASE,
+        DECREMENT_DAY_UNITS,
+        INCREMENT_DAY_TENS,
+        DECREMENT_DAY_TENS,
+        ACTION_MONTH_BASE = 17,
+        INCREMENT_MONTH_UNITS = ACTION_MONTH_BASE,
+        DECREMENT_MONTH_UNITS,
+        INCREMENT_MONTH_TENS,
+        DECREMENT_MONTH_TENS,
+        ACTION_YEAR_BASE = 21,
+        INCREMENT_YEAR_UNITS = ACTION_YEAR_BASE,
+        DECREMENT_YEAR_UNITS,
+        INCREMENT_YEAR_TENS,
+        DECREMENT_YEAR_TENS
+    };
+    Q_ENUM(Action)
+
+    enum Constants {
+        FORMAT_NEVER = 0,
+        FORMAT_DAY = 1,
+        FORMAT_MONTH = 2,
+        FORMAT_YEAR = 3,
+        STAND_INDIC_CLAP = 0,
+        STAND_INDIC_ALWAYS = 1
+    };
+    Q_ENUM(Constants)
+
+    explicit SlAppLogic(QObject *parent = nullptr);
+    ~SlAppLogic() override;
+
+    bool isUpdated() const { return m_isUpdated; }
+    bool hidden() const;
+    bool autorun() const;
+    void setAutorun(bool autorun);
+    QString language() const;
+
+    // The language part of a locale name such as "de_CH".
+    static QString languageOf(const QString &localeName);
+
+signals:
+    void devverChanged(bool devver);
+    void isUpdatedChanged(bool isUpdated);
+    void maximize();
+    void autorunChanged(bool autorun);
+
+public slots:
+    bool devver();
+    void testfunction(QVariant value);
+
+public:
+    Q_INVOKABLE QString currentAppVer();
+    Q_INVOKABLE void setIsUpdated(bool isUpdated);
+    Q_INVOKABLE QString host_key();
+
+private:
+    bool m_isUpdated = false;
+};
