@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test.
+#   scripts/test.sh [--asan|--tsan] [extra ctest arguments]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+variant=()
+case "${1:-}" in
+--asan|--tsan) variant=("$1"); shift ;;
+esac
+builddir=$("$root/scripts/setup.sh" "${variant[@]}" | tail -n 1)
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
+
+cd "$root/$builddir"
+ctest --output-on-failure -j2 --timeout 600 "$@"

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Runs the real program with a private home, configuration, runtime and
+// temporary folder, so that neither its single-instance slot nor its files meet
+// those of another run.
+class ProgramSandbox
+{
+public:
+    ProgramSandbox()
+    {
+        for (const char *sub : {"home", "config", "runtime", "tmp"})
+            QDir(m_dir.path()).mkpath(QString::fromLatin1(sub));
+        QFile::setPermissions(path(QStringLiteral("runtime")), QFileDevice::ReadOwner |
+                                                                   QFileDevice::WriteOwner |
+                                                                   QFileDevice::ExeOwner);
+    }
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString configDir() const { return path(QStringLiteral("config")); }
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
+        env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return env;
+    }
+
+    static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/corvane"); }
+
+    // A started program; the caller owns it.
+    QProcess *start(const QStringList &arguments)
+    {
+        auto *process = new QProcess;
+        process->setProcessEnvironment(environment());
+        process->setWorkingDirectory(path(QStringLiteral("home")));
+        process->start(program(), arguments);
+        return process;
+    }
+
+    QByteArray readFile(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Waits until the file holds the text; false after the time-out.
+    bool waitForText(const QString &name, const QByteArray &text, int timeoutMs = 10000) const
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            if (readFile(name).contains(text))
+                return true;
+            QTest::qWait(20);
+        }
+        return readFile(name).contains(text);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
