@@ -1,0 +1,6 @@
+#include "slpropertystreams.h"
+
+SlPropertyStreams::SlPropertyStreams(QIODevice *readDevice, QIODevice *writeDevice)
+    : readDevice(readDevice)
+    , writeDevice(writeDevice)
+{}
