@@ -28,6 +28,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();
+    Platform::quitOnTerminationRequest();
 
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
@@ -71,7 +72,6 @@ int main(int argc, char *argv[])
         qDebug() << "Application already running";
         return 0;
     }
-    Platform::quitOnTerminationRequest();
 
     registerInterfaceTypes();
 

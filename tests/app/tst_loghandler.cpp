@@ -148,7 +148,7 @@ void TstLogHandler::fatalWritesWithoutLineEndAndAborts()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kFatalFileVar), m_path);
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {});
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
     QVERIFY(child.waitForFinished(20000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
     const QByteArray log = readLog();
