@@ -11,7 +11,8 @@ builddir=$("$root/scripts/setup.sh" "${variant[@]}" | tail -n 1)
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}"
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}"
+# Full stacks, so that leaks kept by the offscreen plugin match its suppression.
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0:fast_unwind_on_malloc=0:${LSAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
 
