@@ -1,0 +1,48 @@
+#pragma once
+
+#include "slntpclient.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+// Asks the time server on a timer and hands each answer on in the computer's
+// own UTC offset, for the gadget's "syncTime" and "timeOffset".
+class SlTimeSync : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
+    Q_PROPERTY(int interval READ interval WRITE setInterval NOTIFY intervalChanged)
+    Q_PROPERTY(bool lastUpdateOK READ lastUpdateOK WRITE setLastUpdateOK NOTIFY lastUpdateOKChanged)
+public:
+    explicit SlTimeSync(QObject *parent = nullptr);
+
+    bool enabled() const;
+    int interval() const;
+    bool lastUpdateOK() const;
+
+    // The client the requests go through, for pointing it at another server.
+    SlNTPClient *ntpClient();
+
+signals:
+    void enabledChanged(bool enabled);
+    void lastUpdateOKChanged(bool lastUpdateOK);
+    void intervalChanged(int interval);
+    void triggered(const QDateTime &datetime, int offset);
+
+public slots:
+    void setEnabled(bool enabled);
+    void setLastUpdateOK(bool lastUpdateOK);
+    void setInterval(int interval);
+    void ntpDataReceived(const QDateTime &dateTime);
+    void ntpTimeout();
+
+private slots:
+    void onTimerTimeOut();
+
+private:
+    bool m_enabled = false;
+    bool m_lastUpdateOK = true;
+    QTimer m_timer;
+    SlNTPClient m_ntpClient;
+};
