@@ -1,0 +1,82 @@
+#include "sliodeviceserver.h"
+
+#include "device/slusbhiddevice.h"
+#include "device/slusbhidserver.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+SlIODeviceServer::SlIODeviceServer(QObject *parent)
+    : QObject(parent)
+    , usbServer(new SlUSBHIDServer(VendorId, ProductId, this))
+    , tcpServer(new QTcpServer(this))
+{
+    connect(usbServer, &SlUSBHIDServer::deviceAvailable, this,
+            &SlIODeviceServer::onUsbNewDeviceConnected);
+    connect(tcpServer, &QTcpServer::newConnection, this,
+            &SlIODeviceServer::onTcpNewDeviceConnected);
+    // Without the port, USB watches still work; nothing to report.
+    tcpServer->listen(QHostAddress::LocalHost, TcpPort);
+}
+
+void SlIODeviceServer::setEnabled(bool on)
+{
+    enabled = on;
+    if (on)
+        usbServer->start(PollInterval);
+    else
+        usbServer->stop();
+}
+
+bool SlIODeviceServer::isEnabled() const
+{
+    return enabled;
+}
+
+QIODevice *SlIODeviceServer::nextDevice()
+{
+    while (!pendingDevices.isEmpty()) {
+        QIODevice *device = pendingDevices.takeLast();
+        if (device) {
+            device->setParent(nullptr);
+            return device;
+        }
+    }
+    return nullptr;
+}
+
+void SlIODeviceServer::onTcpNewDeviceConnected()
+{
+    if (!enabled) {
+        qDebug() << Q_FUNC_INFO << "new tcp device available, but device server is disabled";
+        if (QTcpSocket *socket = tcpServer->nextPendingConnection()) {
+            socket->close();
+            socket->deleteLater();
+        }
+        return;
+    }
+    qDebug() << Q_FUNC_INFO << "new tcp device connected";
+    QTcpSocket *socket = tcpServer->nextPendingConnection();
+    if (!socket)
+        return;
+    pendingDevices.append(socket);
+    emit newDeviceConnected();
+}
+
+void SlIODeviceServer::onUsbNewDeviceConnected(SlUSBHIDInfo info)
+{
+    if (!enabled) {
+        qDebug() << Q_FUNC_INFO << "new usb device available, but device server is disabled";
+        return;
+    }
+    qDebug() << Q_FUNC_INFO << "new usb device connected";
+    auto *device = new SlUSBHidDevice(ReportSize, this);
+    if (!device->open(info.path)) {
+        delete device;
+        return;
+    }
+    pendingDevices.append(device);
+    emit newDeviceConnected();
+}

@@ -1,0 +1,195 @@
+#include "slusbhiddevice.h"
+
+#include <hidapi.h>
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <cstring>
+
+namespace {
+constexpr int kReadTimeoutMs = 200;
+// One output report: the report-ID byte and at most 64 payload bytes.
+constexpr int kReportBufferSize = 65;
+} // namespace
+
+SlUSBHidDevice::SlUSBHidDevice(int reportSize, QObject *parent)
+    : QIODevice(parent)
+    , m_reportSize(qBound(1, reportSize, kReportBufferSize - 1))
+{
+    rxBuffer.open(QIODevice::ReadWrite);
+    hid_init();
+}
+
+SlUSBHidDevice::~SlUSBHidDevice()
+{
+    qDebug() << Q_FUNC_INFO << this;
+    if (isOpen())
+        shutDown();
+}
+
+bool SlUSBHidDevice::isSequential() const
+{
+    return true;
+}
+
+void SlUSBHidDevice::close()
+{
+    if (!isOpen())
+        return;
+    shutDown();
+}
+
+bool SlUSBHidDevice::open(QString path)
+{
+    if (path.isEmpty() && m_path.isEmpty()) {
+        qDebug() << Q_FUNC_INFO << "device path empty";
+        return false;
+    }
+    if (isOpen()) {
+        qDebug() << Q_FUNC_INFO << "device already opened";
+        return false;
+    }
+    if (!path.isEmpty())
+        m_path = path;
+
+    const QByteArray nativePath = m_path.toLatin1();
+    hid_device *readHandle = hid_open_path(nativePath.constData());
+    hid_device *writeHandle = readHandle ? hid_open_path(nativePath.constData()) : nullptr;
+    if (!writeHandle) {
+        if (readHandle)
+            hid_close(readHandle);
+        qDebug() << Q_FUNC_INFO << "device with path" << m_path << "could not be open";
+        return false;
+    }
+
+    {
+        QMutexLocker locker(&rxMutex);
+        rxBuffer.buffer().clear();
+        rxBuffer.seek(0);
+    }
+    {
+        QMutexLocker locker(&handleMutex);
+        handle = writeHandle;
+    }
+    QIODevice::open(QIODevice::ReadWrite);
+
+    const quint64 current = ++session;
+    readerRunning = true;
+    reader.reset(QThread::create([this, readHandle, current] { readLoop(readHandle, current); }));
+    reader->setObjectName(QStringLiteral("hid reader"));
+    reader->start();
+    return true;
+}
+
+QString SlUSBHidDevice::path() const
+{
+    return m_path;
+}
+
+int SlUSBHidDevice::reportSize() const
+{
+    return m_reportSize;
+}
+
+qint64 SlUSBHidDevice::readData(char *data, qint64 maxlen)
+{
+    if (!isOpen()) {
+        qDebug() << Q_FUNC_INFO << "device do not opened";
+        return -1;
+    }
+    QMutexLocker locker(&rxMutex);
+    const qint64 taken = rxBuffer.read(data, qMin<qint64>(maxlen, m_reportSize));
+    if (rxBuffer.atEnd()) {
+        rxBuffer.buffer().clear();
+        rxBuffer.seek(0);
+    }
+    return qMax<qint64>(taken, 0);
+}
+
+qint64 SlUSBHidDevice::writeData(const char *data, qint64 len)
+{
+    QMutexLocker locker(&handleMutex);
+    if (!handle) {
+        qDebug() << Q_FUNC_INFO << "write data fail. Device not open";
+        return -1;
+    }
+    qint64 payload = len;
+    if (len > m_reportSize) {
+        qDebug() << Q_FUNC_INFO << "lenght must be <=" << m_reportSize;
+        payload = m_reportSize;
+    }
+    unsigned char report[kReportBufferSize] = {};
+    std::memcpy(report + 1, data, static_cast<size_t>(payload));
+    const int result = hid_write(handle, report, static_cast<size_t>(m_reportSize) + 1);
+    qDebug() << Q_FUNC_INFO << "hid write return" << result;
+    // The caller learns how many of its bytes went out; the padding and the
+    // report-ID byte are ours.
+    return result < 0 ? -1 : payload;
+}
+
+void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
+{
+    QByteArray report(m_reportSize, Qt::Uninitialized);
+    int result = 0;
+    while (readerRunning.load()) {
+        result = hid_read_timeout(readHandle, reinterpret_cast<unsigned char *>(report.data()),
+                                  static_cast<size_t>(m_reportSize), kReadTimeoutMs);
+        if (result < 0) {
+            qDebug() << Q_FUNC_INFO << "hid_read_timeout return" << result;
+            break;
+        }
+        if (result > 0) {
+            {
+                QMutexLocker locker(&rxMutex);
+                rxBuffer.buffer().append(report.constData(), result);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, current] {
+                    if (current == session && isOpen())
+                        emit readyRead();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    hid_close(readHandle);
+    if (result < 0) {
+        // The device is gone: later writes fail at once instead of reaching hidapi.
+        {
+            QMutexLocker locker(&handleMutex);
+            if (handle)
+                hid_close(handle);
+            handle = nullptr;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, current] { onReaderStopped(current); }, Qt::QueuedConnection);
+    }
+}
+
+void SlUSBHidDevice::onReaderStopped(quint64 current)
+{
+    if (current != session || !isOpen())
+        return;
+    shutDown();
+}
+
+void SlUSBHidDevice::shutDown()
+{
+    readerRunning = false;
+    if (reader) {
+        reader->wait();
+        reader.reset();
+    }
+    hid_device *writeHandle = nullptr;
+    {
+        QMutexLocker locker(&handleMutex);
+        writeHandle = handle;
+        handle = nullptr;
+        if (writeHandle)
+            hid_close(writeHandle);
+    }
+    QIODevice::close();
+    emit readChannelFinished();
+}

@@ -1,0 +1,72 @@
+#ifndef SLUSBHIDDEVICE_H
+#define SLUSBHIDDEVICE_H
+
+#include <QBuffer>
+#include <QIODevice>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class QThread;
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+// A sequential byte stream over one opened HID device: each write sends one
+// output report, a reader thread collects input reports.
+//
+// hidapi keeps per-handle state (its error string) that every call rewrites
+// without a lock, so no two calls on one handle may overlap. The device therefore
+// opens its path twice: the reader thread alone uses the read handle, from its
+// first hid_read_timeout to its hid_close, and writers use the write handle under
+// handleMutex. A write never waits for a read timeout, and the reader is never
+// interrupted. Both handles are closed exactly once, the read handle only by the
+// reader after its last read.
+//
+// readyRead and readChannelFinished are emitted on the thread the device lives in.
+class SlUSBHidDevice : public QIODevice
+{
+    Q_OBJECT
+public:
+    explicit SlUSBHidDevice(int reportSize, QObject *parent = nullptr);
+    ~SlUSBHidDevice() override;
+
+    bool isSequential() const override;
+    void close() override;
+
+    virtual bool open(QString path);
+
+    QString path() const;
+    int reportSize() const;
+
+protected:
+    qint64 readData(char *data, qint64 maxlen) override;
+    qint64 writeData(const char *data, qint64 len) override;
+
+private:
+    // Opening without a path makes no sense for this device.
+    using QIODevice::open;
+
+    void readLoop(hid_device *readHandle, quint64 session);
+    void onReaderStopped(quint64 session);
+    void shutDown();
+
+    // The write handle; null while closed or after the reader lost the device.
+    hid_device *handle = nullptr;
+    const int m_reportSize;
+    // Guards rxBuffer: the reader appends at its end, readData takes from its front.
+    QMutex rxMutex;
+    QBuffer rxBuffer;
+    QString m_path;
+    std::unique_ptr<QThread> reader;
+
+    // Guards handle and serialises every hidapi call on it.
+    QMutex handleMutex;
+    // Cleared to make the reader leave its loop within one read timeout.
+    std::atomic<bool> readerRunning{false};
+    // Counts open() calls, so that a late notice from an earlier reader is ignored.
+    quint64 session = 0;
+};
+
+#endif // SLUSBHIDDEVICE_H

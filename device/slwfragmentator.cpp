@@ -1,0 +1,258 @@
+#include "slwfragmentator.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QEventLoop>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+constexpr int kWriterGraceMs = 200;
+
+// Releases the write lock on every way out of a packet write.
+class WriteLockRelease
+{
+public:
+    explicit WriteLockRelease(QReadWriteLock &lock)
+        : lock(lock)
+    {}
+    ~WriteLockRelease() { lock.unlock(); }
+    WriteLockRelease(const WriteLockRelease &) = delete;
+    WriteLockRelease &operator=(const WriteLockRelease &) = delete;
+
+private:
+    QReadWriteLock &lock;
+};
+} // namespace
+
+SlWFragmentator::SlWFragmentator(QIODevice *device, QObject *parent)
+    : QIODevice(parent)
+    , rawDevice(device)
+{
+    qRegisterMetaType<FHeader>("FHeader");
+    qRegisterMetaType<SlPacketInfo>("SlPacketInfo");
+    packetBuffer.open(QIODevice::ReadWrite);
+    if (device) {
+        device->setParent(this);
+        connect(device, &QIODevice::readyRead, this, &SlWFragmentator::onDeviceReadyRead);
+    }
+    // Unbuffered, so that nothing read ahead from one packet survives into the next.
+    QIODevice::open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+}
+
+SlWFragmentator::~SlWFragmentator()
+{
+    qDebug() << Q_FUNC_INFO << this;
+    rawDevice = nullptr;
+    {
+        QMutexLocker locker(&pauseMutex);
+        running = false;
+        pauseCondition.wakeAll();
+    }
+
+    // Give the link time to flush and a writer on another thread time to notice;
+    // the loop also carries out the fragments that writer hands over meanwhile.
+    QEventLoop loop;
+    QTimer::singleShot(kWriterGraceMs, &loop, &QEventLoop::quit);
+    loop.exec();
+
+    // The raw device goes with the children: never while a writer may still use it.
+    while (!writeLock.tryLockForWrite(1))
+        QCoreApplication::processEvents();
+    writeLock.unlock();
+}
+
+qint64 SlWFragmentator::bytesAvailable() const
+{
+    return packetBuffer.size();
+}
+
+qint64 SlWFragmentator::packetOffset() const
+{
+    return m_packetOffset;
+}
+
+quint32 SlWFragmentator::writeDelay() const
+{
+    return m_writeDelay.load();
+}
+
+QIODevice *SlWFragmentator::device() const
+{
+    return rawDevice.load();
+}
+
+bool SlWFragmentator::transmitPacket(FHeader header, QByteArray payload)
+{
+    if (payload.size() > MaxPayload)
+        return false;
+    QByteArray fragment = header.toBytes();
+    fragment.append(payload);
+    fragment.append(FragmentSize - fragment.size(), '\0');
+    emit dataTransmitted(SlPacketInfo{header.count, header.index, header.offset,
+                                      SlPacketInfo::FragmentSent, fragment});
+    return writeRaw(fragment) == FragmentSize;
+}
+
+void SlWFragmentator::setWriteDelay(uint32_t delay)
+{
+    m_writeDelay = delay;
+}
+
+qint64 SlWFragmentator::readData(char *data, qint64 maxlen)
+{
+    return qMax<qint64>(packetBuffer.read(data, maxlen), 0);
+}
+
+qint64 SlWFragmentator::writeData(const char *data, qint64 len)
+{
+    if (!writeLock.tryLockForWrite())
+        return 0;
+    WriteLockRelease release(writeLock);
+
+    const qint64 state = writeRaw(QByteArray());
+    if (state == RawGone)
+        return running ? 0 : -1;
+    if (state == RawClosed) {
+        qDebug() << Q_FUNC_INFO << "could not write data, device not open";
+        return 0;
+    }
+    // The 16-bit fragment count could not describe a longer packet: its header
+    // would wrap and the watch would store garbage.
+    if (len > MaxPacketSize) {
+        qDebug() << Q_FUNC_INFO << "packet too long" << len;
+        return -1;
+    }
+
+    const quint32 offset = static_cast<quint32>(pos());
+    emit dataTransmitted(SlPacketInfo{1, 1, offset, SlPacketInfo::PacketSent,
+                                      QByteArray(data, static_cast<int>(len))});
+
+    const quint16 count = static_cast<quint16>((len + MaxPayload - 1) / MaxPayload);
+    FHeader header;
+    header.count = count;
+    header.offset = offset;
+    qint64 sent = 0;
+    for (quint32 index = 0; index < count; ++index) {
+        if (!running)
+            return -1;
+        header.index = static_cast<quint16>(index);
+        header.length = static_cast<quint8>(qMin<qint64>(MaxPayload, len - sent));
+        QByteArray fragment = header.toBytes();
+        fragment.append(data + sent, header.length);
+        fragment.append(FragmentSize - fragment.size(), '\0');
+        sent += header.length;
+
+        emit dataTransmitted(
+            SlPacketInfo{count, index, offset, SlPacketInfo::FragmentSent, fragment});
+
+        const qint64 written = writeRaw(fragment);
+        if (written == RawGone)
+            return running ? 0 : -1;
+        if (written != FragmentSize) {
+            // Closed under us, or the write failed because the link went away
+            // before its owner noticed: either way the rest cannot follow.
+            qDebug() << Q_FUNC_INFO << "could not write data, device not open";
+            return 0;
+        }
+
+        emit progressChanged(static_cast<float>(index) * 100.0f / static_cast<float>(count));
+        pause();
+    }
+    return len;
+}
+
+qint64 SlWFragmentator::writeRaw(const QByteArray &fragment)
+{
+    if (QThread::currentThread() == thread())
+        return writeRawHere(fragment);
+    qint64 result = RawGone;
+    QMetaObject::invokeMethod(
+        this, [this, &fragment, &result] { result = writeRawHere(fragment); },
+        Qt::BlockingQueuedConnection);
+    return result;
+}
+
+// An empty fragment only asks for the state of the link.
+qint64 SlWFragmentator::writeRawHere(const QByteArray &fragment)
+{
+    QIODevice *device = rawDevice.load();
+    if (!device)
+        return RawGone;
+    if (!device->isOpen())
+        return RawClosed;
+    if (fragment.isEmpty())
+        return 0;
+    return device->write(fragment);
+}
+
+void SlWFragmentator::pause()
+{
+    const quint32 delay = m_writeDelay.load();
+    if (delay == 0)
+        return;
+    QDeadlineTimer deadline(static_cast<qint64>(delay));
+    QMutexLocker locker(&pauseMutex);
+    while (running && !deadline.hasExpired())
+        pauseCondition.wait(&pauseMutex, deadline);
+}
+
+void SlWFragmentator::onDeviceReadyRead()
+{
+    QIODevice *device = rawDevice.load();
+    if (!device)
+        return;
+    const QByteArray incoming = device->readAll();
+    qDebug() << Q_FUNC_INFO << "Incoming data length" << incoming.size();
+
+    // A readyRead receiver may delete us; stop touching members if it does.
+    QPointer<SlWFragmentator> alive(this);
+    for (int at = 0; at < incoming.size(); at += FragmentSize) {
+        if (incoming.size() - at < FragmentSize) {
+            qDebug() << Q_FUNC_INFO << "error reading fragmentation header";
+            break;
+        }
+        const char *fragment = incoming.constData() + at;
+        const FHeader header = FHeader::fromBytes(fragment);
+
+        if (header.index == 0) {
+            m_packetOffset = header.offset;
+            packetBuffer.buffer().clear();
+            packetBuffer.seek(0);
+            expectedIndex = 0;
+        } else if (expectedIndex != NoIndex) {
+            ++expectedIndex;
+        }
+
+        emit dataTransmitted(SlPacketInfo{header.count, header.index, header.offset,
+                                          SlPacketInfo::FragmentReceived,
+                                          QByteArray(fragment, FragmentSize)});
+        if (!alive)
+            return;
+
+        // A fragment past its packet's own count can never complete it; taking it
+        // would only let a packet grow without end.
+        if (expectedIndex == header.index && header.index < header.count) {
+            const int length = qMin<int>(header.length, MaxPayload);
+            packetBuffer.buffer().append(fragment + FHeader::WireSize, length);
+        } else {
+            expectedIndex = NoIndex;
+        }
+
+        if (expectedIndex != NoIndex && header.index == header.count - 1) {
+            // Nothing but a new first fragment may touch a completed packet.
+            expectedIndex = NoIndex;
+            packetBuffer.seek(0);
+            emit dataTransmitted(SlPacketInfo{1, 1, static_cast<quint32>(m_packetOffset),
+                                              SlPacketInfo::PacketReceived, packetBuffer.data()});
+            if (!alive)
+                return;
+            emit readyRead();
+            if (!alive)
+                return;
+        }
+    }
+}

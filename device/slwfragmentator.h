@@ -1,0 +1,79 @@
+#ifndef SLWFRAGMENTATOR_H
+#define SLWFRAGMENTATOR_H
+
+#include "device/fheader.h"
+#include "device/slpacketinfo.h"
+
+#include <QBuffer>
+#include <QIODevice>
+#include <QMutex>
+#include <QReadWriteLock>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <cstdint>
+
+// Carries packets of any length over a link of fixed 32-byte fragments: each
+// write becomes one packet, incoming fragments are reassembled and readyRead
+// fires once per complete packet.
+//
+// Packet writes may come from any thread. The raw device is only ever touched on
+// the fragmentator's own thread: a writer on another thread hands each fragment
+// over and waits for it, so that thread's event loop must keep running while a
+// write from elsewhere is in progress.
+class SlWFragmentator : public QIODevice
+{
+    Q_OBJECT
+public:
+    static constexpr int FragmentSize = 32;
+    static constexpr int MaxPayload = FragmentSize - FHeader::WireSize;
+    static constexpr qint64 MaxPacketSize = qint64(0xFFFF) * MaxPayload;
+
+    explicit SlWFragmentator(QIODevice *device, QObject *parent = nullptr);
+    ~SlWFragmentator() override;
+
+    qint64 bytesAvailable() const override;
+
+    qint64 packetOffset() const;
+    quint32 writeDelay() const;
+    QIODevice *device() const;
+
+signals:
+    void dataTransmitted(SlPacketInfo packetInfo);
+    void progressChanged(float progress);
+
+public slots:
+    bool transmitPacket(FHeader header, QByteArray payload);
+    void setWriteDelay(uint32_t delay);
+
+protected:
+    qint64 readData(char *data, qint64 maxlen) override;
+    qint64 writeData(const char *data, qint64 len) override;
+
+private slots:
+    void onDeviceReadyRead();
+
+private:
+    enum RawResult : qint64 { RawGone = -2, RawClosed = -3 };
+
+    qint64 writeRaw(const QByteArray &fragment);
+    qint64 writeRawHere(const QByteArray &fragment);
+    void pause();
+
+    static constexpr quint32 NoIndex = 0xFFFFFFFF;
+
+    // Cleared by the destructor while a writer on another thread may read it.
+    std::atomic<QIODevice *> rawDevice;
+    QBuffer packetBuffer;
+    qint64 m_packetOffset = 0;
+    quint32 expectedIndex = NoIndex;
+    std::atomic<quint32> m_writeDelay{0};
+    std::atomic<bool> running{true};
+    // Held for writing around one whole packet write; only ever tried.
+    QReadWriteLock writeLock;
+    // Guards the writer's pause, so that the destructor can cut it short.
+    QMutex pauseMutex;
+    QWaitCondition pauseCondition;
+};
+
+#endif // SLWFRAGMENTATOR_H
