@@ -1,0 +1,249 @@
+#include "hidapidouble.h"
+
+#include "device/sliodeviceserver.h"
+#include "device/slusbhiddevice.h"
+
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+const QByteArray kWatchPath = "/dev/hidraw-tr31";
+
+HidApiDouble::DeviceSpec watch(const QByteArray &path, bool failOpen = false)
+{
+    HidApiDouble::DeviceSpec spec;
+    spec.path = path;
+    spec.failOpen = failOpen;
+    return spec;
+}
+
+std::unique_ptr<QTcpSocket> connectClient()
+{
+    auto client = std::make_unique<QTcpSocket>();
+    client->connectToHost(QHostAddress::LocalHost, SlIODeviceServer::TcpPort);
+    return client;
+}
+} // namespace
+
+class tst_SlIODeviceServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void disabledServerClosesTcpPeers();
+    void enabledServerQueuesTcpPeers();
+    void devicesComeOutLastInFirstOut();
+    void listensOnLoopbackOnly();
+    void busyPortLeavesUsbWorking();
+    void usbDeviceOpenedOnceWhileHubHoldsIt();
+    void usbDeviceReopenedAfterSessionEnds();
+    void usbOpenFailureRetriedNextPoll();
+
+private:
+    // Takes each announced device and switches the server off, as the hub does.
+    void actLikeHub(SlIODeviceServer *server);
+    std::unique_ptr<QIODevice> taken;
+};
+
+void tst_SlIODeviceServer::init()
+{
+    HidApiDouble::reset();
+}
+
+void tst_SlIODeviceServer::cleanup()
+{
+    taken.reset();
+    QCOMPARE(HidApiDouble::overlapCount(), 0);
+    QCOMPARE(HidApiDouble::staleHandleCount(), 0);
+}
+
+void tst_SlIODeviceServer::actLikeHub(SlIODeviceServer *server)
+{
+    connect(server, &SlIODeviceServer::newDeviceConnected, this, [this, server] {
+        QIODevice *device = server->nextDevice();
+        if (!taken) {
+            server->setEnabled(false);
+            taken.reset(device);
+        } else {
+            delete device;
+        }
+    });
+}
+
+void tst_SlIODeviceServer::disabledServerClosesTcpPeers()
+{
+    SlIODeviceServer server;
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+    QVERIFY(!server.isEnabled());
+
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("new tcp device available, but device server is disabled$"));
+    auto client = connectClient();
+    QSignalSpy closed(client.get(), &QTcpSocket::disconnected);
+    QVERIFY(closed.wait(2000));
+    QCOMPARE(queued.count(), 0);
+    QVERIFY(!server.nextDevice());
+}
+
+void tst_SlIODeviceServer::enabledServerQueuesTcpPeers()
+{
+    SlIODeviceServer server;
+    server.setEnabled(true);
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("new tcp device connected$"));
+    auto client = connectClient();
+    QVERIFY(queued.wait(2000));
+    std::unique_ptr<QIODevice> device(server.nextDevice());
+    auto *socket = qobject_cast<QTcpSocket *>(device.get());
+    QVERIFY(socket);
+    QVERIFY(!socket->parent());
+    QVERIFY(socket->isOpen());
+    QCOMPARE(socket->peerPort(), client->localPort());
+
+    // Both ways carry bytes as they are.
+    QByteArray fragment(32, '\x11');
+    QCOMPARE(socket->write(fragment), qint64(32));
+    QTRY_COMPARE(client->bytesAvailable(), qint64(32));
+    QCOMPARE(client->readAll(), fragment);
+    client->write(QByteArray(32, '\x22'));
+    QTRY_COMPARE(socket->bytesAvailable(), qint64(32));
+}
+
+void tst_SlIODeviceServer::devicesComeOutLastInFirstOut()
+{
+    SlIODeviceServer server;
+    server.setEnabled(true);
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+
+    auto first = connectClient();
+    QTRY_COMPARE(queued.count(), 1);
+    auto second = connectClient();
+    QTRY_COMPARE(queued.count(), 2);
+
+    std::unique_ptr<QIODevice> newest(server.nextDevice());
+    std::unique_ptr<QIODevice> oldest(server.nextDevice());
+    QVERIFY(newest && oldest);
+    QCOMPARE(qobject_cast<QTcpSocket *>(newest.get())->peerPort(), second->localPort());
+    QCOMPARE(qobject_cast<QTcpSocket *>(oldest.get())->peerPort(), first->localPort());
+    QVERIFY(!server.nextDevice());
+}
+
+void tst_SlIODeviceServer::listensOnLoopbackOnly()
+{
+    SlIODeviceServer server;
+    server.setEnabled(true);
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+
+    QHostAddress outside;
+    const auto addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
+            outside = address;
+    }
+    if (outside.isNull())
+        QSKIP("this machine has no address besides loopback");
+
+    QTcpSocket client;
+    client.connectToHost(outside, SlIODeviceServer::TcpPort);
+    QVERIFY(!client.waitForConnected(1000));
+    QCOMPARE(queued.count(), 0);
+}
+
+void tst_SlIODeviceServer::busyPortLeavesUsbWorking()
+{
+    QTcpServer squatter;
+    QVERIFY(squatter.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort));
+    HidApiDouble::plug(watch(kWatchPath));
+
+    SlIODeviceServer server;
+    actLikeHub(&server);
+    server.setEnabled(true);
+    QTRY_VERIFY(taken);
+    QVERIFY(qobject_cast<SlUSBHidDevice *>(taken.get()));
+}
+
+void tst_SlIODeviceServer::usbDeviceOpenedOnceWhileHubHoldsIt()
+{
+    HidApiDouble::plug(watch(kWatchPath));
+    HidApiDouble::plug(watch("/dev/hidraw-tr31-second"));
+    SlIODeviceServer server;
+    actLikeHub(&server);
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("new usb device connected$"));
+    // The second watch of the same pass finds the server already switched off.
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("new usb device available, but device server is disabled$"));
+    server.setEnabled(true);
+    QTRY_COMPARE(queued.count(), 1);
+    auto *device = qobject_cast<SlUSBHidDevice *>(taken.get());
+    QVERIFY(device);
+    QVERIFY(device->isOpen());
+    QCOMPARE(device->reportSize(), 32);
+    QCOMPARE(device->path(), QString::fromLatin1(kWatchPath));
+
+    const int opens = HidApiDouble::openCount();
+    const int passes = HidApiDouble::enumerateCount();
+    QTest::qWait(450);
+    QCOMPARE(HidApiDouble::openCount(), opens);
+    QCOMPARE(HidApiDouble::enumerateCount(), passes);
+    QCOMPARE(queued.count(), 1);
+}
+
+void tst_SlIODeviceServer::usbDeviceReopenedAfterSessionEnds()
+{
+    HidApiDouble::plug(watch(kWatchPath));
+    SlIODeviceServer server;
+    actLikeHub(&server);
+    server.setEnabled(true);
+    QTRY_VERIFY(taken);
+
+    // The watch stays plugged; its session ends and the hub switches back on.
+    taken.reset();
+    server.setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(taken, 1000);
+    QVERIFY(taken->isOpen());
+
+    // An unplug ends the session the same way.
+    QSignalSpy gone(taken.get(), &QIODevice::readChannelFinished);
+    HidApiDouble::unplug(kWatchPath);
+    QTRY_COMPARE(gone.count(), 1);
+    taken.reset();
+    server.setEnabled(true);
+    QTest::qWait(250);
+    QVERIFY(!taken);
+    HidApiDouble::plug(watch(kWatchPath));
+    QTRY_VERIFY_WITH_TIMEOUT(taken, 1000);
+}
+
+void tst_SlIODeviceServer::usbOpenFailureRetriedNextPoll()
+{
+    HidApiDouble::plug(watch(kWatchPath, true));
+    SlIODeviceServer server;
+    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
+
+    for (int i = 0; i < 2; ++i) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("new usb device connected$"));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("could not be open$"));
+    }
+    server.setEnabled(true);
+    QTRY_VERIFY_WITH_TIMEOUT(HidApiDouble::enumerateCount() >= 2, 1000);
+    server.setEnabled(false);
+    QCOMPARE(queued.count(), 0);
+    QVERIFY(!server.nextDevice());
+    QCOMPARE(server.findChildren<SlUSBHidDevice *>().size(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_SlIODeviceServer)
+#include "tst_sliodeviceserver.moc"
