@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QIODevice>
+#include <QQmlEngine>
 #include <QtEndian>
 
 #include <algorithm>
@@ -140,6 +141,8 @@ void SlProperty::addChildren(const QList<SlPropertyDescriptor> &descriptors)
         else
             m_nextOffset = d.offset;
         auto *node = new SlProperty(m_streams, d);
+        // Children have no QObject parent; the tree, not the QML garbage collector, owns them.
+        QQmlEngine::setObjectOwnership(node, QQmlEngine::CppOwnership);
         SlProperty *replaced = child(d.name);
         m_childrenByName.insert(d.name, QVariant::fromValue(node));
         if (replaced) {
