@@ -1,0 +1,144 @@
+#ifndef GGADGET_H
+#define GGADGET_H
+
+#include "device/fheader.h"
+#include "device/slpacketinfo.h"
+#include "model/slfirmwarever.h"
+#include "model/slpropertystreams.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDateTime>
+#include <QMetaObject>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+class QIODevice;
+class SlDeviceRecord;
+class SlProperty;
+class SlWFragmentator;
+
+// One connected watch for as long as its connection lasts: the framing over the connection, a
+// mirror of the watch's parameter memory and the property tree over that mirror. It learns the
+// watch's identity, accepts its keys and, once authorised, extends the tree for the TR-31.
+class GGadget : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariant properties READ properties NOTIFY propertiesChanged)
+    Q_PROPERTY(bool isBasicInit READ isBasicInit NOTIFY isBasicInitChanged)
+    Q_PROPERTY(bool isExtendInit READ isExtendInit NOTIFY isExtendInitChanged)
+    Q_PROPERTY(bool isAuthorized READ isAuthorized NOTIFY isAuthorizedChanged)
+    Q_PROPERTY(QByteArray serverKey READ serverKey NOTIFY serverKeyChanged)
+    Q_PROPERTY(QByteArray deviceKey READ deviceKey NOTIFY deviceKeyChanged)
+    Q_PROPERTY(QString serial READ serial NOTIFY serialChanged)
+    Q_PROPERTY(QString description READ description NOTIFY descriptionChanged)
+    Q_PROPERTY(int id READ id NOTIFY idChanged)
+    Q_PROPERTY(SlFirmwareVer fwVer READ fwVer NOTIFY fwVerChanged)
+    Q_PROPERTY(QDateTime produced READ produced CONSTANT)
+    Q_PROPERTY(QDateTime activated READ activated CONSTANT)
+    Q_PROPERTY(int writeDelay READ writeDelay WRITE setWriteDelay NOTIFY writeDelayChanged)
+
+public:
+    enum DeviceCommand {
+        DEVICE_COMMAND_REQUEST_ALL_DATA = 1,
+        DEVICE_COMMAND_KEY_ACCEPTED = 2,
+        DEVICE_COMMAND_ATTACHED = 3,
+        DEVICE_COMMAND_DEATTACHED = 4,
+        DEVICE_COMMAND_RESET_TO_FACTORY = 5,
+        DEVICE_COMMAND_ENTER_TRANSPORTATION_MODE = 7
+    };
+    Q_ENUM(DeviceCommand)
+
+    enum DeviceType { DEVICE_GADGET_TR31 = 5 };
+    Q_ENUM(DeviceType)
+
+    enum TimeFormat { DEVICE_TIME_FORMAT_12H = 0, DEVICE_TIME_FORMAT_24H = 1 };
+    Q_ENUM(TimeFormat)
+
+    // Outcome codes for queued signals of firmware writes; nothing reports them yet.
+    enum Error { ERROR_NONE = 0, ERROR_WRITE_FAILED = 1 };
+    Q_ENUM(Error)
+
+    // Packets addressed here and above belong to the firmware area, never to the mirror.
+    static constexpr qint64 FirmwareBase = 0x100000;
+
+    explicit GGadget(QIODevice *device = nullptr, QObject *parent = nullptr);
+    ~GGadget() override;
+
+    QVariant properties() const;
+    bool isBasicInit() const { return m_isBasicInit; }
+    bool isExtendInit() const { return m_isExtendInit; }
+    bool isAuthorized() const { return m_isAuthorized; }
+    QByteArray serverKey() const;
+    QByteArray deviceKey() const;
+    QString serial() const;
+    QString description() const { return m_description; }
+    int id() const;
+    SlFirmwareVer fwVer() const;
+    QDateTime produced() const { return m_produced; }
+    QDateTime activated() const { return m_activated; }
+    int writeDelay() const;
+
+    SlProperty *root() const { return m_root; }
+    SlProperty *findProperty(const QString &name) const;
+    void sendCommand(int command);
+    bool authorize();
+    bool authorize(const SlDeviceRecord &record);
+    QVariantMap paramsModel() const;
+    QVariantMap statisticsModel() const;
+    bool writeFirmware(const QByteArray &data, qint64 offset);
+    // The parameter memory as received so far.
+    QByteArray mirrorData() const { return m_mirror.data(); }
+
+signals:
+    void propertiesChanged(QVariant v);
+    void dataTransmitted(SlPacketInfo packetInfo);
+    void isBasicInitChanged(bool isBasicInit);
+    void isExtendInitChanged(bool isExtendInit);
+    void isAuthorizedChanged(bool isAuthorized);
+    void serverKeyChanged();
+    void deviceKeyChanged();
+    void serialChanged();
+    void idChanged();
+    void fwVerChanged();
+    void writeDelayChanged(int writeDelay);
+    void descriptionChanged(QString description);
+    void deviceDisconnected();
+    void anyPropertyChanged();
+    void updateProgressChanged(float progress);
+    bool directWrite(FHeader header, QByteArray data);
+
+public slots:
+    void setWriteDelay(int delay);
+    bool checkPin(QString pin);
+
+private slots:
+    void onDeviceReadyRead();
+    void onDeviceDisconnected();
+    void onKeyAccepted();
+
+private:
+    void basicInit();
+    void extendInit();
+    QVariant nodeValue(const char *name) const;
+
+    QBuffer m_mirror;
+    SlWFragmentator *m_link = nullptr;
+    SlProperty *m_root = nullptr;
+    SlPropertyStreams m_streams;
+    bool m_isBasicInit = false;
+    bool m_isAuthorized = false;
+    bool m_isExtendInit = false;
+    QString m_pin;
+    QString m_description;
+    QDateTime m_produced;
+    QDateTime m_activated;
+    QMetaObject::Connection m_deviceKeyAccept;
+    QMetaObject::Connection m_serverKeyAccept;
+    // A socket reports its end both as end of input and as disconnection; tell the owner once.
+    bool m_disconnectReported = false;
+};
+
+#endif // GGADGET_H
