@@ -2,18 +2,39 @@
 
 #include "app/appinfo.h"
 #include "app/taskbarutility.h"
+#include "model/ggadget.h"
+#include "model/slproperty.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QEventLoop>
 #include <QLocale>
+#include <QTimer>
+#include <QUrl>
 
 SlAppLogic::SlAppLogic(QObject *parent)
     : QObject(parent)
-{}
+{
+    connect(&m_deviceServer, &SlIODeviceServer::newDeviceConnected, this,
+            &SlAppLogic::onDeviceConnected);
+    m_deviceServer.setEnabled(true);
+}
 
 SlAppLogic::~SlAppLogic()
 {
     qDebug() << "~SlAppLogic" << this;
+    if (m_device) {
+        // The hub keeps the gadget to the end: a disconnection during the wait must not hand it
+        // to a deferred deletion that no event loop will run any more.
+        disconnect(m_device, nullptr, this, nullptr);
+        m_device->sendCommand(GGadget::DEVICE_COMMAND_DEATTACHED);
+        // Give the command time to leave before the connection goes with the gadget.
+        QEventLoop loop;
+        QTimer::singleShot(200, &loop, &QEventLoop::quit);
+        loop.exec();
+        delete m_device;
+        m_device = nullptr;
+    }
 }
 
 bool SlAppLogic::hidden() const
@@ -70,4 +91,58 @@ void SlAppLogic::setIsUpdated(bool isUpdated)
 QString SlAppLogic::host_key()
 {
     return AppInfo::hostKeyHex();
+}
+
+void SlAppLogic::saveAllParams()
+{
+    if (!m_device)
+        return;
+    SlProperty::saveToFile(QUrl(QStringLiteral("file:properties.bsp")), m_device->root());
+}
+
+void SlAppLogic::onDeviceConnected()
+{
+    QIODevice *connection = m_deviceServer.nextDevice();
+    if (!connection)
+        return;
+    if (m_device) {
+        // Only one watch at a time; a connection queued just before the first one was taken
+        // must not linger half-open.
+        connection->close();
+        connection->deleteLater();
+        return;
+    }
+    m_deviceServer.setEnabled(false);
+    m_device = new GGadget(connection);
+    connect(m_device, &GGadget::deviceDisconnected, this, &SlAppLogic::onDeviceDisconnected);
+    emit deviceChanged(m_device);
+    // The watch might have gone while the hub reacted to the new gadget.
+    if (!m_device)
+        return;
+    m_device->sendCommand(GGadget::DEVICE_COMMAND_ATTACHED);
+    m_device->sendCommand(GGadget::DEVICE_COMMAND_REQUEST_ALL_DATA);
+    connect(m_device, &GGadget::deviceKeyChanged, this, &SlAppLogic::onDeviceDeviceKeyChanged);
+}
+
+void SlAppLogic::onDeviceDisconnected()
+{
+    if (m_device) {
+        // Whatever the old gadget still reports on its way out must not reach the next one.
+        disconnect(m_device, nullptr, this, nullptr);
+        m_device->deleteLater();
+        m_device = nullptr;
+        emit deviceChanged(nullptr);
+    }
+    m_deviceServer.setEnabled(true);
+}
+
+void SlAppLogic::onDeviceDeviceKeyChanged()
+{
+    if (!m_device)
+        return;
+    if (m_device->authorize()) {
+        const SlProperty *root = m_device->root();
+        qDebug() << "onDeviceDeviceKeyChanged: device authorized with"
+                 << (root ? root->childrens().size() : 0) << "parameters";
+    }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "device/sliodeviceserver.h"
+#include "model/ggadget.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -9,6 +12,7 @@
 class SlAppLogic : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(GGadget *device READ device NOTIFY deviceChanged)
     Q_PROPERTY(bool devver READ devver NOTIFY devverChanged)
     Q_PROPERTY(bool isUpdated READ isUpdated WRITE setIsUpdated NOTIFY isUpdatedChanged)
     Q_PROPERTY(bool hidden READ hidden CONSTANT)
@@ -63,6 +67,8 @@ public:
     explicit SlAppLogic(QObject *parent = nullptr);
     ~SlAppLogic() override;
 
+    GGadget *device() const { return m_device; }
+    SlIODeviceServer *deviceServer() { return &m_deviceServer; }
     bool isUpdated() const { return m_isUpdated; }
     bool hidden() const;
     bool autorun() const;
@@ -73,6 +79,7 @@ public:
     static QString languageOf(const QString &localeName);
 
 signals:
+    void deviceChanged(GGadget *device);
     void devverChanged(bool devver);
     void isUpdatedChanged(bool isUpdated);
     void maximize();
@@ -82,11 +89,19 @@ public slots:
     bool devver();
     void testfunction(QVariant value);
 
+private slots:
+    void onDeviceConnected();
+    void onDeviceDisconnected();
+    void onDeviceDeviceKeyChanged();
+
 public:
     Q_INVOKABLE QString currentAppVer();
     Q_INVOKABLE void setIsUpdated(bool isUpdated);
     Q_INVOKABLE QString host_key();
+    Q_INVOKABLE void saveAllParams();
 
 private:
+    SlIODeviceServer m_deviceServer;
+    GGadget *m_device = nullptr;
     bool m_isUpdated = false;
 };

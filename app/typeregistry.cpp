@@ -3,6 +3,11 @@
 #include "app/slapplogic.h"
 #include "app/slhelper.h"
 #include "app/taskbarutility.h"
+#include "device/slclitcpserver.h"
+#include "device/sliodeviceserver.h"
+#include "model/ggadget.h"
+#include "model/slproperty.h"
+#include "model/slstatmodeltranslator.h"
 
 #include <QQmlEngine>
 #include <QUrl>
@@ -10,8 +15,13 @@
 void registerInterfaceTypes()
 {
     qmlRegisterType<TaskBarUtility>("sl.watch.logic", 1, 0, "TaskBarUtility");
+    qmlRegisterType<SlProperty>("sl.watch.logic", 1, 0, "SlProperty");
+    qmlRegisterType<SlStatModelTranslator>("sl.watch.logic", 1, 0, "StatModelTranslator");
     qmlRegisterType<SlHelper>("sl.private.helper", 1, 0, "Helper");
+    qmlRegisterType<SlIODeviceServer>("sl.watch.server", 1, 0, "SlIODevicePool");
+    qmlRegisterType<GGadget>("sl.watch.logic", 1, 0, "GGadget");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
+    qmlRegisterType<SlCliTCPServer>("sl.watch.cli", 1, 0, "CliTCPServer");
     qmlRegisterSingletonType(QUrl(QStringLiteral("qrc:///singletone/GlobalStyles.qml")),
                              "sl.watch.styles", 1, 0, "GlobalStyles");
 }
