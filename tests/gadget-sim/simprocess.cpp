@@ -8,13 +8,26 @@ SimProcess::SimProcess(QObject *parent)
 {
     process.setProcessChannelMode(QProcess::SeparateChannels);
     connect(&process, &QProcess::readyReadStandardOutput, this, &SimProcess::onReadyRead);
+    connect(&process, &QProcess::readyReadStandardError, this, &SimProcess::onReadyReadError);
 }
+
+QByteArray SimProcess::sanitizerReports;
 
 SimProcess::~SimProcess()
 {
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(2000);
+    }
+    onReadyReadError();
+}
+
+void SimProcess::onReadyReadError()
+{
+    errorOutput += process.readAllStandardError();
+    for (const char *marker : {"Sanitizer", "runtime error:"}) {
+        if (errorOutput.contains(marker) && !sanitizerReports.contains(errorOutput))
+            sanitizerReports += errorOutput;
     }
 }
 
@@ -37,6 +50,8 @@ void SimProcess::onReadyRead()
         partial.remove(0, nl + 1);
         if (line.startsWith(QLatin1String("EVENT ")))
             events.append(line.mid(6));
+        else
+            otherLines.append(line);
     }
 }
 

@@ -23,9 +23,14 @@ public:
 
     QProcess process;
     QStringList events;
+    QByteArray errorOutput;
+    QStringList otherLines; // stdout lines that are not events
+    // Sanitizer reports seen on any simulator's stderr, for the test's cleanup.
+    static QByteArray sanitizerReports;
 
 private:
     void onReadyRead();
+    void onReadyReadError();
 
     QByteArray partial;
 };

@@ -66,6 +66,7 @@ class TestGadgetSim : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup();
     void usage();
     void badOptions_data();
     void badOptions();
@@ -126,6 +127,11 @@ bool TestGadgetSim::requestImage(PeerLink &peer, QByteArray *image)
         return false;
     *image = a.data + b.data;
     return true;
+}
+
+void TestGadgetSim::cleanup()
+{
+    QVERIFY2(SimProcess::sanitizerReports.isEmpty(), SimProcess::sanitizerReports.constData());
 }
 
 void TestGadgetSim::usage()
@@ -189,7 +195,7 @@ void TestGadgetSim::imageOnRequestAllData()
     QVERIFY(attach(peer, sim,
                    {"--serial", "TR31-TEST-77", "--device-key", deviceKey.toHex(), "--server-key",
                     serverKey.toHex(), "--firmware-version", "20210704", "--clock", Clock,
-                    "--frozen-clock"}));
+                    "--frozen-clock", "--verbose"}));
     peer.sendCommand(3);
     QVERIFY(sim.waitForEvent(QStringLiteral("attached")) >= 0);
     QByteArray image;
@@ -229,6 +235,12 @@ void TestGadgetSim::imageOnRequestAllData()
     QCOMPARE(qFromLittleEndian<quint16>(image.constData() + 156), quint16(1000));
     QVERIFY(qFromLittleEndian<quint32>(image.constData() + 172) > 0); // startOfUseDaysAgo
     QVERIFY(qFromLittleEndian<quint16>(image.constData() + 121) > 0); // batteryChargeCycles
+
+    // The readable trace goes to stderr, never into the EVENT stream.
+    QTRY_VERIFY(sim.errorOutput.contains("recv packet offset=84 size=1 deviceCommand=1"));
+    QVERIFY(sim.errorOutput.contains("send fragment index=3 count=4 offset=0x55 length=22"));
+    QVERIFY(sim.errorOutput.contains("send packet offset=85 size=91 dateTime"));
+    QCOMPARE(sim.otherLines, QStringList());
 }
 
 void TestGadgetSim::commandsAreReported()
