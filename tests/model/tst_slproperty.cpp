@@ -94,6 +94,9 @@ private slots:
     void decoding_data();
     void decoding();
     void missingBytesDecodeAsZerosWithoutGrowingImage();
+    void truncatedImageReadsAsZeroPadded_data();
+    void truncatedImageReadsAsZeroPadded();
+    void fieldNarrowerThanTypeStaysInsideItsBytes();
     void readWithoutReadDevice();
     void invalidTypeCodes();
     void valueIsCachedUntilUpdated();
@@ -389,6 +392,53 @@ void tst_SlProperty::missingBytesDecodeAsZerosWithoutGrowingImage()
     QCOMPARE(t.mirror.size(), 3);
 }
 
+void tst_SlProperty::truncatedImageReadsAsZeroPadded_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<uint>("size");
+    QTest::newRow("int16") << 3 << 2u;
+    QTest::newRow("uint32") << 6 << 4u;
+    QTest::newRow("latin1") << 8 << 6u;
+    QTest::newRow("utf8") << 9 << 6u;
+    QTest::newRow("date") << 10 << 4u;
+    QTest::newRow("time") << 11 << 5u;
+    QTest::newRow("datetime") << 12 << 9u;
+}
+
+void tst_SlProperty::truncatedImageReadsAsZeroPadded()
+{
+    QFETCH(int, type);
+    QFETCH(uint, size);
+    const QByteArray full = hex("e4070501 0c223815 03").left(int(size));
+    for (int cut = 0; cut <= int(size); ++cut) {
+        Tree truncated({leaf("pad", PROPERTY_UINT8), leaf("x", type, size)});
+        truncated.store(0, QByteArray(1, '\x11') + full.left(cut));
+        Tree padded({leaf("pad", PROPERTY_UINT8), leaf("x", type, size)});
+        padded.store(0, QByteArray(1, '\x11') + full.left(cut) + QByteArray(int(size) - cut, 0));
+        QCOMPARE(truncated["x"]->value(), padded["x"]->value());
+        QCOMPARE(truncated.mirror.size(), qint64(1 + cut));
+    }
+}
+
+void tst_SlProperty::fieldNarrowerThanTypeStaysInsideItsBytes()
+{
+    // A hand-made descriptor can give a type more width than the field has.
+    SlPropertyDescriptor d;
+    d.name = "narrow";
+    d.type = PROPERTY_UINT32;
+    d.offset = 1;
+    d.size = 1;
+    d.flags = 3;
+    Tree t({});
+    t.store(0, hex("ff05ffff"));
+    SlProperty node(&t.streams, d);
+    QCOMPARE(node.value(), QVariant(5u));
+    node.setValue(0x01020304);
+    QCOMPARE(t.link.packets.size(), 1);
+    QCOMPARE(t.link.packets.first().offset, qint64(1));
+    QCOMPARE(t.link.packets.first().data, hex("04"));
+}
+
 void tst_SlProperty::readWithoutReadDevice()
 {
     SlPropertyStreams streams;
@@ -608,6 +658,8 @@ void tst_SlProperty::immediateEmitsBeforePacket()
     t["b"]->setValue(42);
     QCOMPARE(t.events, QStringList({"b:changed", "write@1"}));
     QCOMPARE(t["b"]->value(), QVariant(42));
+    // Only the gadget's echo changes the image.
+    QCOMPARE(t.mirror.size(), qint64(0));
 }
 
 void tst_SlProperty::nonImmediateWaitsForEcho()
