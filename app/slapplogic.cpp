@@ -138,11 +138,6 @@ void SlAppLogic::onDeviceDisconnected()
 
 void SlAppLogic::onDeviceDeviceKeyChanged()
 {
-    if (!m_device)
-        return;
-    if (m_device->authorize()) {
-        const SlProperty *root = m_device->root();
-        qDebug() << "onDeviceDeviceKeyChanged: device authorized with"
-                 << (root ? root->childrens().size() : 0) << "parameters";
-    }
+    if (m_device)
+        m_device->authorize();
 }
