@@ -100,12 +100,12 @@ constexpr int MAX_SCHEDULE_WORDS = 4 * (MAX_ROUNDS + 1);
 // Per-call cipher state: both key schedules and the CBC chaining value.
 struct Context
 {
-    quint32 enc[MAX_SCHEDULE_WORDS];
-    quint32 dec[MAX_SCHEDULE_WORDS];
+    quint32 enc[MAX_SCHEDULE_WORDS] = {};
+    quint32 dec[MAX_SCHEDULE_WORDS] = {};
     int keyLengthCode = 0;
     int nk = 0;
     int nr = 0;
-    quint8 chain[SlAes::BLOCK_SIZE];
+    quint8 chain[SlAes::BLOCK_SIZE] = {};
 
     ~Context()
     {

@@ -705,5 +705,5 @@ void TestSlWatchSettings::defaultConstruction()
     QDir(config).removeRecursively();
 }
 
-QTEST_MAIN(TestSlWatchSettings)
+QTEST_GUILESS_MAIN(TestSlWatchSettings)
 #include "tst_slwatchsettings.moc"
