@@ -79,6 +79,7 @@ private slots:
     void timeCommandStepsClock_data();
     void timeCommandStepsClock();
     void clockTicks();
+    void clockIsPushed();
     void syncTimeFollowsSyncFlag();
     void factoryResetRestoresDefaults();
     void firmwareIsChecked_data();
@@ -395,6 +396,18 @@ void TestGadgetSim::clockTicks()
     QVERIFY(first.msecsTo(now) >= 700 && first.msecsTo(now) < 5000);
 }
 
+void TestGadgetSim::clockIsPushed()
+{
+    PeerLink peer;
+    SimProcess sim;
+    QVERIFY(attach(peer, sim, {"--clock", Clock, "--frozen-clock", "--push-clock", "20"}));
+    QTRY_VERIFY(peer.packets.size() >= 2);
+    for (const PeerLink::Packet &p : qAsConst(peer.packets)) {
+        QCOMPARE(p.offset, 85u);
+        QCOMPARE(p.data, dateTimeBytes(dt(Clock)));
+    }
+}
+
 void TestGadgetSim::syncTimeFollowsSyncFlag()
 {
     PeerLink peer;
@@ -410,17 +423,19 @@ void TestGadgetSim::syncTimeFollowsSyncFlag()
     QTRY_COMPARE(peer.packets.size(), 2);
     QCOMPARE(peer.packets.at(1).offset, 97u);
     QCOMPARE(peer.packets.at(1).data.toHex(), QByteArray("e40705010c22381503")); // unchanged
-    peer.sendPacket(94, le16(quint16(-210)));
+    peer.sendPacket(94, le16(quint16(-211)));
     QTRY_COMPARE(peer.packets.size(), 3);
-    QVERIFY(peer.packets.at(2).data != le16(quint16(-210)));
+    // No zone is 211 minutes behind UTC, so the stored offset cannot be it.
+    const int localOffset = QDateTime::currentDateTime().offsetFromUtc() / 60;
+    QCOMPARE(peer.packets.at(2).data, le16(quint16(localOffset)));
 
     peer.sendPacket(96, QByteArray(1, '\1'));
-    peer.sendPacket(94, le16(quint16(-210)));
+    peer.sendPacket(94, le16(quint16(-211)));
     peer.sendPacket(97, synced);
-    QVERIFY(sim.waitForEvent(QStringLiteral("sync time=2021-01-02T03:04:05.006 offset=-210")) >= 0);
+    QVERIFY(sim.waitForEvent(QStringLiteral("sync time=2021-01-02T03:04:05.006 offset=-211")) >= 0);
     // Echoes of syncFlag, timeOffset and syncTime, then the clock that took it.
     QTRY_COMPARE(peer.packets.size(), 7);
-    QCOMPARE(peer.packets.at(4).data, le16(quint16(-210)));
+    QCOMPARE(peer.packets.at(4).data, le16(quint16(-211)));
     QCOMPARE(peer.packets.at(5).offset, 97u);
     QCOMPARE(peer.packets.at(5).data, synced);
     QCOMPARE(peer.packets.at(6).offset, 85u);
@@ -531,6 +546,12 @@ void TestGadgetSim::wireErrorsAreReported_data()
         << PeerLink::fragment(0, 2, 0x100000, 3, "abc") +
                PeerLink::fragment(1, 2, 0x100000, 4, QByteArray::fromHex("c2412435"))
         << "wire-error reason=short-fragment index=0 count=2" << true;
+    QTest::newRow("new packet interrupts")
+        << PeerLink::fragment(0, 2, 0x100000, 23, QByteArray(23, 'a')) +
+               PeerLink::fragment(0, 1, 145, 1, QByteArray(1, char(33)))
+        << "wire-error reason=interrupted index=0 count=2 offset=1048576" << true;
+    QTest::newRow("index beyond count") << PeerLink::fragment(3, 2, 145, 1, QByteArray(1, char(33)))
+                                        << "wire-error reason=index index=3 count=2" << false;
     QTest::newRow("offset changes")
         << PeerLink::fragment(0, 2, 0x100000, 23, QByteArray(23, 'a')) +
                PeerLink::fragment(1, 2, 0x100001, 1, "a")

@@ -61,6 +61,10 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
         QStringLiteral("datetime"));
     const QCommandLineOption frozenOpt(QStringLiteral("frozen-clock"),
                                        QStringLiteral("Keep the clock from running on its own."));
+    const QCommandLineOption pushOpt(
+        QStringLiteral("push-clock"),
+        QStringLiteral("Send the clock (dateTime) to the program every ms milliseconds."),
+        QStringLiteral("ms"));
     const QCommandLineOption verboseOpt(
         QStringLiteral("verbose"),
         QStringLiteral("Print every fragment and packet in readable form on stderr."));
@@ -94,7 +98,7 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
         QStringLiteral("Milliseconds before connecting again (default 500)."),
         QStringLiteral("ms"));
     parser.addOptions({hostOpt, portOpt, serialOpt, deviceKeyOpt, serverKeyOpt, productOpt,
-                       firmwareOpt, clockOpt, frozenOpt, verboseOpt, dropOpt, reorderOpt,
+                       firmwareOpt, clockOpt, frozenOpt, pushOpt, verboseOpt, dropOpt, reorderOpt,
                        disconnectOpt, firmwareCutOpt, garbageOpt, seedOpt, reconnectOpt,
                        reconnectDelayOpt});
     parser.process(arguments);
@@ -158,7 +162,8 @@ bool SimOptions::parse(const QStringList &arguments, QString *error)
                   {reorderOpt, &reorderFragment},
                   {disconnectOpt, &disconnectAfter},
                   {garbageOpt, &garbage},
-                  {reconnectDelayOpt, &reconnectDelay}};
+                  {reconnectDelayOpt, &reconnectDelay},
+                  {pushOpt, &pushClock}};
     for (const auto &c : counts) {
         if (parser.isSet(c.option) && !parseCount(parser.value(c.option), c.target)) {
             *error = QStringLiteral("--%1 needs a positive number").arg(c.option.names().first());

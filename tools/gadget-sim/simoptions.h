@@ -19,6 +19,7 @@ public:
     quint32 firmwareVersion = 20200315;
     QDateTime clock;
     bool frozenClock = false;
+    int pushClock = 0;
     bool verbose = false;
     int dropFragment = 0;
     int reorderFragment = 0;

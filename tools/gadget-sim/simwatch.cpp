@@ -70,6 +70,15 @@ SimWatch::SimWatch(const SimOptions &options, QObject *parent)
     for (const auto &s : settings)
         m.setValue(s.name, s.value);
     memory = defaults;
+
+    if (options.pushClock > 0) {
+        pushTimer.setInterval(options.pushClock);
+        connect(&pushTimer, &QTimer::timeout, this, [this] {
+            memory.setDateTime(SimMemory::DateTimeOffset, clock.now());
+            sendRange(SimMemory::DateTimeOffset, SimMemory::DateTimeSize);
+        });
+        pushTimer.start();
+    }
 }
 
 QByteArray SimWatch::currentImage()

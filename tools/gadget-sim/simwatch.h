@@ -6,6 +6,7 @@
 #include "simmemory.h"
 
 #include <QObject>
+#include <QTimer>
 
 class SimOptions;
 
@@ -47,6 +48,7 @@ private:
     SimMemory memory;
     SimClock clock;
     SimFirmwareReceiver firmware;
+    QTimer pushTimer;
 };
 
 #endif // SIMWATCH_H
