@@ -17,6 +17,8 @@ constexpr qint64 kDenyHoldOffMsecs = 60LL * 60 * 1000;
 // A rate kiss starts at twice the usual once-a-minute poll and doubles.
 constexpr qint64 kRateHoldOffMsecs = 2LL * 60 * 1000;
 constexpr qint64 kMaxRateHoldOffMsecs = 60LL * 60 * 1000;
+// Requests sent in a burst can each still be answered; older ones are given up.
+constexpr int kMaxPending = 8;
 } // namespace
 
 NtpClient::NtpClient(QObject *parent)
@@ -47,10 +49,9 @@ bool NtpClient::sendRequest(const QHostAddress &address, quint16 port)
         qDebug() << "NtpClient::sendRequest() write failed:" << m_socket->errorString();
         return false;
     }
-    m_request.address = address;
-    m_request.port = port;
-    m_request.transmitTimestamp = qFromBigEndian<quint64>(packet.constData() + 40);
-    m_requestPending = true;
+    if (m_pending.size() >= kMaxPending)
+        m_pending.removeFirst();
+    m_pending.append({address, port, qFromBigEndian<quint64>(packet.constData() + 40)});
     return true;
 }
 
@@ -103,22 +104,31 @@ bool NtpClient::acceptReply(const NtpReply &reply, const QHostAddress &sender, q
     };
 
     // Nobody can make us take a time we did not ask for, nor replay an answer.
-    if (!m_requestPending)
+    if (m_pending.isEmpty())
         return reject("no request outstanding");
-    if (senderPort != m_request.port ||
-        !sender.isEqual(m_request.address, QHostAddress::TolerantConversion))
+    bool fromServer = false;
+    int answered = -1;
+    for (int i = 0; i < m_pending.size() && answered < 0; ++i) {
+        const Request &request = m_pending.at(i);
+        if (senderPort != request.port ||
+            !sender.isEqual(request.address, QHostAddress::TolerantConversion))
+            continue;
+        fromServer = true;
+        if (reply.originTimestamp() == request.transmitTimestamp)
+            answered = i;
+    }
+    if (!fromServer)
         return reject("not the server asked");
-    if (reply.originTimestamp() != m_request.transmitTimestamp)
+    if (answered < 0)
         return reject("origin timestamp does not match the request");
-    // The server has answered this request; anything further for it is bogus.
-    m_requestPending = false;
+    const Request request = m_pending.takeAt(answered);
 
     if (reply.mode() != kServerMode)
         return reject("not a server reply");
     if (reply.versionNumber() < 3 || reply.versionNumber() > 4)
         return reject("unsupported version");
     if (reply.stratum() == 0) {
-        handleKissOfDeath(reply.referenceId());
+        handleKissOfDeath(request, reply.referenceId());
         return reject("kiss-o'-death");
     }
     if (reply.leapIndicator() == kLeapUnsynchronised)
@@ -128,13 +138,13 @@ bool NtpClient::acceptReply(const NtpReply &reply, const QHostAddress &sender, q
     if (reply.transmitTimestamp() == 0)
         return reject("zero transmit timestamp");
 
-    m_holdOffs.remove(serverKey(m_request.address, m_request.port));
+    m_holdOffs.remove(serverKey(request.address, request.port));
     return true;
 }
 
-void NtpClient::handleKissOfDeath(const QByteArray &code)
+void NtpClient::handleKissOfDeath(const Request &request, const QByteArray &code)
 {
-    const QString key = serverKey(m_request.address, m_request.port);
+    const QString key = serverKey(request.address, request.port);
     HoldOff &holdOff = m_holdOffs[key];
     if (code == "DENY" || code == "RSTR") {
         holdOff.duration = kDenyHoldOffMsecs;
@@ -150,7 +160,7 @@ void NtpClient::handleKissOfDeath(const QByteArray &code)
         return;
     }
     holdOff.since.start();
-    qDebug() << "NtpClient: kiss code" << code << "- not asking" << m_request.address << "for"
+    qDebug() << "NtpClient: kiss code" << code << "- not asking" << request.address << "for"
              << holdOff.duration / 1000 << "s";
 }
 

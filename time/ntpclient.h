@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QVector>
 
 class QUdpSocket;
 
@@ -49,12 +50,13 @@ private:
     };
 
     bool acceptReply(const NtpReply &reply, const QHostAddress &sender, quint16 senderPort);
-    void handleKissOfDeath(const QByteArray &code);
+    void handleKissOfDeath(const Request &request, const QByteArray &code);
     static QString serverKey(const QHostAddress &address, quint16 port);
 
     QUdpSocket *m_socket = nullptr;
-    bool m_requestPending = false;
-    Request m_request;
+    // Requests still waiting for their answer, oldest first; each is answered
+    // at most once.
+    QVector<Request> m_pending;
     // Servers that told us to go away (kiss-o'-death), by address and port.
     QHash<QString, HoldOff> m_holdOffs;
 };
