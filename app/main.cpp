@@ -4,8 +4,10 @@
 #include "app/slapplogic.h"
 #include "app/slhelper.h"
 #include "app/slqtapponeinstance.h"
+#include "app/taskbarutility.h"
 #include "app/typeregistry.h"
 #include "platform/platform.h"
+#include "storage/slwatchsettings.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -79,6 +81,19 @@ int main(int argc, char *argv[])
     auto *helper = new SlHelper(engine.get());
     engine->rootContext()->setContextProperty(QStringLiteral("AppLogic"), appLogic);
     engine->rootContext()->setContextProperty(QStringLiteral("Helper"), helper);
+
+    SlWatchSettings *settings = appLogic->settings();
+    if (settings->isFirstRun()) {
+        // The program should come back after the next log-on, as it did after
+        // installation; later runs leave the entry as the user set it.
+        if (!TaskBarUtility::isAutorun()) {
+            TaskBarUtility::setAutorun(true);
+            emit appLogic->autorunChanged(true);
+        }
+        if (!settings->setFirstRun(false))
+            qDebug() << "setFirstRun: cannot store the flag";
+        qInfo() << "This is the first run of this application";
+    }
 
     QObject::connect(&guard, &SlQtAppOneInstance::anotherInstanceWasOpen, appLogic,
                      &SlAppLogic::maximize);

@@ -18,6 +18,24 @@ SlAppLogic::SlAppLogic(QObject *parent)
     connect(&m_deviceServer, &SlIODeviceServer::newDeviceConnected, this,
             &SlAppLogic::onDeviceConnected);
     m_deviceServer.setEnabled(true);
+
+    m_settings.loadUser(&m_user);
+    detectUpdate();
+}
+
+void SlAppLogic::detectUpdate()
+{
+    bool found = false;
+    const SlWatchSettings::Version stored = m_settings.version(&found);
+    const SlWatchSettings::Version current{AppInfo::currentVersionMajor(),
+                                           AppInfo::currentVersionMinor(),
+                                           AppInfo::currentVersionPatch()};
+    if (found && stored != current) {
+        qDebug() << "Application has been updated";
+        setIsUpdated(true);
+    }
+    if ((!found || m_isUpdated) && !m_settings.setVersion(current))
+        qDebug() << "detectUpdate: cannot store the version";
 }
 
 SlAppLogic::~SlAppLogic()
@@ -86,6 +104,13 @@ void SlAppLogic::setIsUpdated(bool isUpdated)
         return;
     m_isUpdated = isUpdated;
     emit isUpdatedChanged(m_isUpdated);
+}
+
+void SlAppLogic::logout()
+{
+    m_user.assign(QString(), QString(), -1, false);
+    if (!m_settings.saveUser(&m_user))
+        qDebug() << "logout: cannot store the user";
 }
 
 QString SlAppLogic::host_key()

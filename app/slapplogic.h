@@ -2,6 +2,8 @@
 
 #include "device/sliodeviceserver.h"
 #include "model/ggadget.h"
+#include "storage/slwatchsettings.h"
+#include "web/sluser.h"
 
 #include <QObject>
 #include <QString>
@@ -12,6 +14,7 @@
 class SlAppLogic : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(SlUser *user READ user NOTIFY userChanged)
     Q_PROPERTY(GGadget *device READ device NOTIFY deviceChanged)
     Q_PROPERTY(bool devver READ devver NOTIFY devverChanged)
     Q_PROPERTY(bool isUpdated READ isUpdated WRITE setIsUpdated NOTIFY isUpdatedChanged)
@@ -67,6 +70,8 @@ public:
     explicit SlAppLogic(QObject *parent = nullptr);
     ~SlAppLogic() override;
 
+    SlUser *user() { return &m_user; }
+    SlWatchSettings *settings() { return &m_settings; }
     GGadget *device() const { return m_device; }
     SlIODeviceServer *deviceServer() { return &m_deviceServer; }
     bool isUpdated() const { return m_isUpdated; }
@@ -79,6 +84,7 @@ public:
     static QString languageOf(const QString &localeName);
 
 signals:
+    void userChanged(SlUser *user);
     void deviceChanged(GGadget *device);
     void devverChanged(bool devver);
     void isUpdatedChanged(bool isUpdated);
@@ -99,9 +105,14 @@ public:
     Q_INVOKABLE void setIsUpdated(bool isUpdated);
     Q_INVOKABLE QString host_key();
     Q_INVOKABLE void saveAllParams();
+    Q_INVOKABLE void logout();
 
 private:
+    void detectUpdate();
+
+    SlUser m_user;
     SlIODeviceServer m_deviceServer;
     GGadget *m_device = nullptr;
     bool m_isUpdated = false;
+    SlWatchSettings m_settings;
 };

@@ -13,6 +13,7 @@ private slots:
     void secondStartIsRefusedAndRaisesTheFirst();
     void killedRunDoesNotBlockTheNextStart();
     void terminationRequestShutsDownCleanly();
+    void firstRunCreatesTheAutostartEntryOnce();
     void badCommandLine_data();
     void badCommandLine();
     void withoutLogFileNothingIsWritten();
@@ -125,6 +126,32 @@ void TstStartup::terminationRequestShutsDownCleanly()
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
     QVERIFY(box.readFile(QStringLiteral("run.log")).contains("Debug: ~SlAppLogic SlAppLogic(0x"));
+}
+
+void TstStartup::firstRunCreatesTheAutostartEntryOnce()
+{
+    ProgramSandbox box;
+    const QString entry = box.configDir() + QStringLiteral("/autostart/com.corvane.watch.desktop");
+    QScopedPointer<QProcess> first(box.start(logArgs(box)));
+    QVERIFY(box.waitForText(QStringLiteral("run.log"),
+                            "Unknown: This is the first run of this application"));
+    QVERIFY(QFile::exists(entry));
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(
+        file.readAll().contains("Exec=\"" + ProgramSandbox::program().toUtf8() + "\" --hidden\n"));
+    file.close();
+    stop(first.data());
+    QVERIFY(QFile::exists(box.configDir() + QStringLiteral("/Corvane/Corvane/settings.sqlite")));
+
+    // The user switched autostart off: later starts leave it so.
+    QVERIFY(QFile::remove(entry));
+    QScopedPointer<QProcess> second(box.start(logArgs(box)));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        box.readFile(QStringLiteral("run.log")).count("Debug: localServer.listen true"), 2, 10000);
+    stop(second.data());
+    QVERIFY(!QFile::exists(entry));
+    QCOMPARE(box.readFile(QStringLiteral("run.log")).count("This is the first run"), 1);
 }
 
 void TstStartup::badCommandLine_data()
