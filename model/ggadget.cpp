@@ -172,28 +172,43 @@ void GGadget::sendCommand(int command)
 
 bool GGadget::authorize()
 {
-    if (m_isAuthorized)
+    if (m_isAuthorized || m_authorizePending)
         return false;
-    extendInit();
-    m_isAuthorized = true;
-    emit isAuthorizedChanged(true);
+    if (m_updating) {
+        m_authorizePending = true;
+        return true;
+    }
+    completeAuthorize(nullptr);
     return true;
 }
 
 bool GGadget::authorize(const SlDeviceRecord &record)
 {
-    if (m_isAuthorized)
+    if (m_isAuthorized || m_authorizePending)
         return false;
     if (deviceKey() != record.deviceKey)
         return false;
+    if (m_updating) {
+        m_authorizePending = true;
+        m_pendingRecord = std::make_unique<SlDeviceRecord>(record);
+        return true;
+    }
+    completeAuthorize(&record);
+    return true;
+}
+
+void GGadget::completeAuthorize(const SlDeviceRecord *record)
+{
     extendInit();
     m_isAuthorized = true;
-    m_pin = record.pin;
-    m_description = record.description;
-    m_produced = record.produced;
-    m_activated = record.activated;
+    if (record) {
+        m_pin = record->pin;
+        m_description = record->description;
+        m_produced = record->produced;
+        m_activated = record->activated;
+    }
+    qDebug() << "authorize: gadget authorized with" << properties().toMap().size() << "parameters";
     emit isAuthorizedChanged(true);
-    return true;
 }
 
 QVariantMap GGadget::paramsModel() const
@@ -245,8 +260,16 @@ void GGadget::onDeviceReadyRead()
     }
     m_mirror.seek(address);
     m_mirror.write(data);
-    if (!data.isEmpty())
+    if (!data.isEmpty()) {
+        m_updating = true;
         m_root->dataUpdated(address, data.size());
+        m_updating = false;
+    }
+    if (m_authorizePending) {
+        m_authorizePending = false;
+        const std::unique_ptr<SlDeviceRecord> record = std::move(m_pendingRecord);
+        completeAuthorize(record.get());
+    }
 
     if (!m_isBasicInit && !serial().isEmpty()) {
         m_isBasicInit = true;

@@ -15,6 +15,8 @@
 #include <QVariant>
 #include <QVariantMap>
 
+#include <memory>
+
 class QIODevice;
 class SlDeviceRecord;
 class SlProperty;
@@ -122,6 +124,7 @@ private slots:
 private:
     void basicInit();
     void extendInit();
+    void completeAuthorize(const SlDeviceRecord *record);
     QVariant nodeValue(const char *name) const;
 
     QBuffer m_mirror;
@@ -137,6 +140,11 @@ private:
     QDateTime m_activated;
     QMetaObject::Connection m_deviceKeyAccept;
     QMetaObject::Connection m_serverKeyAccept;
+    // Set while the tree walks a received block. Authorising then would append the catalogue
+    // to the very list being walked, so it waits until the walk is over.
+    bool m_updating = false;
+    bool m_authorizePending = false;
+    std::unique_ptr<SlDeviceRecord> m_pendingRecord;
     // A socket reports its end both as end of input and as disconnection; tell the owner once.
     bool m_disconnectReported = false;
 };

@@ -44,6 +44,7 @@ private slots:
     void garbageAndPartialFragments();
     void authorizeExtendsTr31Once();
     void authorizeOtherModel();
+    void authorizeFromIdentitySignal();
     void authorizeWithRecord_data();
     void authorizeWithRecord();
     void recordRefusedAfterAuthorize();
@@ -292,6 +293,27 @@ void TestGGadget::authorizeOtherModel()
     QCOMPARE(gadget->properties().toMap().size(), 6);
     QVERIFY(gadget->paramsModel().isEmpty());
     QVERIFY(gadget->statisticsModel().isEmpty());
+}
+
+void TestGGadget::authorizeFromIdentitySignal()
+{
+    // The hub authorises on the device key's change, which fires while the tree is still
+    // walking the received block.
+    QStringList events;
+    bool result = false;
+    connect(gadget.get(), &GGadget::deviceKeyChanged, this, [&] {
+        result = gadget->authorize();
+        events << "authorize";
+    });
+    connect(gadget.get(), &GGadget::serverKeyChanged, this, [&] { events << "serverKey"; });
+    connect(gadget.get(), &GGadget::isExtendInitChanged, this, [&] { events << "extend"; });
+    connect(gadget.get(), &GGadget::isAuthorizedChanged, this, [&] { events << "auth"; });
+    connect(gadget.get(), &GGadget::anyPropertyChanged, this, [&] { events << "any"; });
+    sendAndWait(0, tr31Identity());
+    QVERIFY(result);
+    QCOMPARE(events, QStringList({"authorize", "serverKey", "extend", "auth", "any"}));
+    QCOMPARE(gadget->properties().toMap().size(), 51);
+    QVERIFY(!gadget->authorize());
 }
 
 void TestGGadget::authorizeWithRecord_data()
