@@ -3,11 +3,16 @@
 #include "app/slapplogic.h"
 #include "app/slhelper.h"
 #include "app/taskbarutility.h"
+#include "crypto/slpasswordmanipulator.h"
 #include "device/slclitcpserver.h"
 #include "device/sliodeviceserver.h"
 #include "model/ggadget.h"
 #include "model/slproperty.h"
 #include "model/slstatmodeltranslator.h"
+#include "time/slntpclient.h"
+#include "time/sltimemanipulator.h"
+#include "time/sltimesync.h"
+#include "web/sluser.h"
 
 #include <QQmlEngine>
 #include <QUrl>
@@ -21,6 +26,11 @@ void registerInterfaceTypes()
     qmlRegisterType<SlIODeviceServer>("sl.watch.server", 1, 0, "SlIODevicePool");
     qmlRegisterType<GGadget>("sl.watch.logic", 1, 0, "GGadget");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
+    qmlRegisterType<SlUser>("sl.watch.logic", 1, 0, "SlUser");
+    qmlRegisterType<SlTimeSync>("sl.watch.logic", 1, 0, "TimeSync");
+    qmlRegisterType<SlPasswordManipulator>("sl.watch.logic", 1, 0, "PasswordManipulator");
+    qmlRegisterType<SlTimeManipulator>("sl.watch.logic", 1, 0, "TimeManipulator");
+    qmlRegisterType<SlNTPClient>("sl.watch.ntp", 1, 0, "NTPClient");
     qmlRegisterType<SlCliTCPServer>("sl.watch.cli", 1, 0, "CliTCPServer");
     qmlRegisterSingletonType(QUrl(QStringLiteral("qrc:///singletone/GlobalStyles.qml")),
                              "sl.watch.styles", 1, 0, "GlobalStyles");
