@@ -63,6 +63,13 @@ public:
         return count(prefix) >= atLeast;
     }
 
+    // The --verbose trace so far.
+    QString trace()
+    {
+        traceText += QString::fromUtf8(process.readAllStandardError());
+        return traceText;
+    }
+
     void stop()
     {
         if (process.state() == QProcess::NotRunning)
@@ -79,6 +86,7 @@ public:
 private:
     QByteArray buffer;
     QStringList lines;
+    QString traceText;
 };
 
 #endif // SIMRUNNER_H
