@@ -3,7 +3,6 @@
 #include <hidapi.h>
 
 #include <QDebug>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <cstring>
@@ -65,12 +64,12 @@ bool SlUSBHidDevice::open(QString path)
     }
 
     {
-        QMutexLocker locker(&rxMutex);
+        std::lock_guard<std::mutex> locker(rxMutex);
         rxBuffer.buffer().clear();
         rxBuffer.seek(0);
     }
     {
-        QMutexLocker locker(&handleMutex);
+        std::lock_guard<std::mutex> locker(handleMutex);
         handle = writeHandle;
     }
     QIODevice::open(QIODevice::ReadWrite);
@@ -99,7 +98,7 @@ qint64 SlUSBHidDevice::readData(char *data, qint64 maxlen)
         qDebug() << Q_FUNC_INFO << "device do not opened";
         return -1;
     }
-    QMutexLocker locker(&rxMutex);
+    std::lock_guard<std::mutex> locker(rxMutex);
     const qint64 taken = rxBuffer.read(data, qMin<qint64>(maxlen, m_reportSize));
     if (rxBuffer.atEnd()) {
         rxBuffer.buffer().clear();
@@ -110,7 +109,7 @@ qint64 SlUSBHidDevice::readData(char *data, qint64 maxlen)
 
 qint64 SlUSBHidDevice::writeData(const char *data, qint64 len)
 {
-    QMutexLocker locker(&handleMutex);
+    std::lock_guard<std::mutex> locker(handleMutex);
     if (!handle) {
         qDebug() << Q_FUNC_INFO << "write data fail. Device not open";
         return -1;
@@ -142,7 +141,7 @@ void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
         }
         if (result > 0) {
             {
-                QMutexLocker locker(&rxMutex);
+                std::lock_guard<std::mutex> locker(rxMutex);
                 rxBuffer.buffer().append(report.constData(), result);
             }
             QMetaObject::invokeMethod(
@@ -158,7 +157,7 @@ void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
     if (result < 0) {
         // The device is gone: later writes fail at once instead of reaching hidapi.
         {
-            QMutexLocker locker(&handleMutex);
+            std::lock_guard<std::mutex> locker(handleMutex);
             if (handle)
                 hid_close(handle);
             handle = nullptr;
@@ -184,7 +183,7 @@ void SlUSBHidDevice::shutDown()
     }
     hid_device *writeHandle = nullptr;
     {
-        QMutexLocker locker(&handleMutex);
+        std::lock_guard<std::mutex> locker(handleMutex);
         writeHandle = handle;
         handle = nullptr;
         if (writeHandle)

@@ -3,11 +3,11 @@
 
 #include <QBuffer>
 #include <QIODevice>
-#include <QMutex>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QThread;
 struct hid_device_;
@@ -25,6 +25,8 @@ typedef struct hid_device_ hid_device;
 // reader after its last read.
 //
 // readyRead and readChannelFinished are emitted on the thread the device lives in.
+// The locks are standard mutexes so that the thread sanitizer, which cannot see
+// into the distribution's Qt, sees every ordering between reader and writers.
 class SlUSBHidDevice : public QIODevice
 {
     Q_OBJECT
@@ -56,13 +58,13 @@ private:
     hid_device *handle = nullptr;
     const int m_reportSize;
     // Guards rxBuffer: the reader appends at its end, readData takes from its front.
-    QMutex rxMutex;
+    std::mutex rxMutex;
     QBuffer rxBuffer;
     QString m_path;
     std::unique_ptr<QThread> reader;
 
     // Guards handle and serialises every hidapi call on it.
-    QMutex handleMutex;
+    std::mutex handleMutex;
     // Cleared to make the reader leave its loop within one read timeout.
     std::atomic<bool> readerRunning{false};
     // Counts open() calls, so that a late notice from an earlier reader is ignored.

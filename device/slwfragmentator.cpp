@@ -1,13 +1,14 @@
 #include "slwfragmentator.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QEventLoop>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+
+#include <chrono>
+#include <memory>
 
 namespace {
 constexpr int kWriterGraceMs = 200;
@@ -16,7 +17,7 @@ constexpr int kWriterGraceMs = 200;
 class WriteLockRelease
 {
 public:
-    explicit WriteLockRelease(QReadWriteLock &lock)
+    explicit WriteLockRelease(std::mutex &lock)
         : lock(lock)
     {}
     ~WriteLockRelease() { lock.unlock(); }
@@ -24,7 +25,7 @@ public:
     WriteLockRelease &operator=(const WriteLockRelease &) = delete;
 
 private:
-    QReadWriteLock &lock;
+    std::mutex &lock;
 };
 } // namespace
 
@@ -48,9 +49,9 @@ SlWFragmentator::~SlWFragmentator()
     qDebug() << Q_FUNC_INFO << this;
     rawDevice = nullptr;
     {
-        QMutexLocker locker(&pauseMutex);
+        std::lock_guard<std::mutex> locker(pauseMutex);
         running = false;
-        pauseCondition.wakeAll();
+        pauseCondition.notify_all();
     }
 
     // Give the link time to flush and a writer on another thread time to notice;
@@ -60,8 +61,10 @@ SlWFragmentator::~SlWFragmentator()
     loop.exec();
 
     // The raw device goes with the children: never while a writer may still use it.
-    while (!writeLock.tryLockForWrite(1))
+    while (!writeLock.try_lock()) {
         QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
     writeLock.unlock();
 }
 
@@ -109,7 +112,7 @@ qint64 SlWFragmentator::readData(char *data, qint64 maxlen)
 
 qint64 SlWFragmentator::writeData(const char *data, qint64 len)
 {
-    if (!writeLock.tryLockForWrite())
+    if (!writeLock.try_lock())
         return 0;
     WriteLockRelease release(writeLock);
 
@@ -169,11 +172,30 @@ qint64 SlWFragmentator::writeRaw(const QByteArray &fragment)
 {
     if (QThread::currentThread() == thread())
         return writeRawHere(fragment);
-    qint64 result = RawGone;
+
+    // The hand-over is ours rather than a blocking queued call, so that the
+    // ordering between the two threads is visible to the thread sanitizer.
+    struct Handover
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        qint64 result = RawGone;
+    };
+    auto handover = std::make_shared<Handover>();
     QMetaObject::invokeMethod(
-        this, [this, &fragment, &result] { result = writeRawHere(fragment); },
-        Qt::BlockingQueuedConnection);
-    return result;
+        this,
+        [this, fragment, handover] {
+            const qint64 result = writeRawHere(fragment);
+            std::lock_guard<std::mutex> locker(handover->mutex);
+            handover->result = result;
+            handover->finished = true;
+            handover->done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> locker(handover->mutex);
+    handover->done.wait(locker, [&handover] { return handover->finished; });
+    return handover->result;
 }
 
 // An empty fragment only asks for the state of the link.
@@ -194,10 +216,9 @@ void SlWFragmentator::pause()
     const quint32 delay = m_writeDelay.load();
     if (delay == 0)
         return;
-    QDeadlineTimer deadline(static_cast<qint64>(delay));
-    QMutexLocker locker(&pauseMutex);
-    while (running && !deadline.hasExpired())
-        pauseCondition.wait(&pauseMutex, deadline);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+    std::unique_lock<std::mutex> locker(pauseMutex);
+    pauseCondition.wait_until(locker, deadline, [this] { return !running; });
 }
 
 void SlWFragmentator::onDeviceReadyRead()

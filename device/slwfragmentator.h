@@ -6,12 +6,11 @@
 
 #include <QBuffer>
 #include <QIODevice>
-#include <QMutex>
-#include <QReadWriteLock>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 // Carries packets of any length over a link of fixed 32-byte fragments: each
 // write becomes one packet, incoming fragments are reassembled and readyRead
@@ -69,11 +68,13 @@ private:
     quint32 expectedIndex = NoIndex;
     std::atomic<quint32> m_writeDelay{0};
     std::atomic<bool> running{true};
-    // Held for writing around one whole packet write; only ever tried.
-    QReadWriteLock writeLock;
+    // Held around one whole packet write; only ever tried. Standard mutexes here,
+    // so that the thread sanitizer sees the ordering they give (it cannot look
+    // into the distribution's Qt).
+    std::mutex writeLock;
     // Guards the writer's pause, so that the destructor can cut it short.
-    QMutex pauseMutex;
-    QWaitCondition pauseCondition;
+    std::mutex pauseMutex;
+    std::condition_variable pauseCondition;
 };
 
 #endif // SLWFRAGMENTATOR_H

@@ -5,7 +5,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
-#include <QtConcurrent>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 const QByteArray kPath = "/dev/hidraw-double";
@@ -57,15 +59,17 @@ void tst_HidApiDouble::readWaitsForItsTimeout()
 void tst_HidApiDouble::unplugWakesBlockedRead()
 {
     hid_device *handle = hid_open_path(kPath.constData());
-    QFuture<int> read = QtConcurrent::run([handle] {
+    std::atomic<int> result{99};
+    std::thread read([handle, &result] {
         unsigned char buffer[32];
-        return hid_read_timeout(handle, buffer, sizeof buffer, 5000);
+        result = hid_read_timeout(handle, buffer, sizeof buffer, 5000);
     });
     QThread::msleep(20);
     QElapsedTimer clock;
     clock.start();
     HidApiDouble::unplug(kPath);
-    QCOMPARE(read.result(), -1);
+    read.join();
+    QCOMPARE(result.load(), -1);
     QVERIFY(clock.elapsed() < 1000);
     const unsigned char report[33] = {};
     QCOMPARE(hid_write(handle, report, sizeof report), -1);
@@ -99,14 +103,14 @@ void tst_HidApiDouble::overlappingCallsAreCaught()
 #endif
     HidApiDouble::setAbortOnMisuse(false);
     hid_device *handle = hid_open_path(kPath.constData());
-    QFuture<int> read = QtConcurrent::run([handle] {
+    std::thread read([handle] {
         unsigned char buffer[32];
-        return hid_read_timeout(handle, buffer, sizeof buffer, 300);
+        hid_read_timeout(handle, buffer, sizeof buffer, 300);
     });
     QThread::msleep(50);
     const unsigned char report[33] = {};
     QCOMPARE(hid_write(handle, report, sizeof report), 33);
-    read.waitForFinished();
+    read.join();
     QCOMPARE(HidApiDouble::overlapCount(), 1);
     hid_close(handle);
 }

@@ -8,10 +8,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
-#include <QtConcurrent>
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 const QByteArray kPath = "/dev/hidraw-watch";
@@ -299,18 +299,21 @@ void tst_SlUSBHidDevice::readsAndWritesNeverShareAHandle()
     QByteArray received;
     connect(&device, &QIODevice::readyRead, this, [&] { received += device.readAll(); });
 
-    QFuture<void> feeder = QtConcurrent::run([] {
+    std::atomic<bool> fed{false};
+    std::thread feeder([&fed] {
         for (int i = 0; i < kReports; ++i) {
             HidApiDouble::pushInput(kPath, numbered(i));
             QThread::usleep(100);
         }
+        fed = true;
     });
     for (int i = 0; i < kReports; ++i) {
         QCOMPARE(device.write(numbered(i)), qint64(32));
         if (i % 16 == 0)
             QCoreApplication::processEvents();
     }
-    QTRY_VERIFY(feeder.isFinished());
+    QTRY_VERIFY(fed.load());
+    feeder.join();
     QTRY_COMPARE(received.size(), kReports * 32);
 
     const QList<QByteArray> outputs = HidApiDouble::outputReports(kPath);
@@ -330,7 +333,7 @@ void tst_SlUSBHidDevice::unplugDuringReads()
     connect(&device, &QIODevice::readyRead, this, [&] { bytes += int(device.readAll().size()); });
 
     std::atomic<bool> feeding{true};
-    QFuture<void> feeder = QtConcurrent::run([&feeding] {
+    std::thread feeder([&feeding] {
         for (int i = 0; feeding; ++i) {
             HidApiDouble::pushInput(kPath, numbered(i));
             QThread::usleep(50);
@@ -340,7 +343,7 @@ void tst_SlUSBHidDevice::unplugDuringReads()
     HidApiDouble::unplug(kPath);
     QTRY_COMPARE(finished.count(), 1);
     feeding = false;
-    feeder.waitForFinished();
+    feeder.join();
     QCOMPARE(bytes % 32, 0);
     QTest::qWait(20);
     QCOMPARE(finished.count(), 1);
@@ -354,12 +357,14 @@ void tst_SlUSBHidDevice::unplugDuringFramedWorkerWrite()
     auto framing = std::make_unique<SlWFragmentator>(device);
     framing->setWriteDelay(1);
 
-    QFuture<qint64> writer =
-        QtConcurrent::run([&framing] { return framing->write(QByteArray(23 * 2000, '\x5a')); });
+    std::atomic<qint64> result{99};
+    std::thread writer(
+        [&framing, &result] { result = framing->write(QByteArray(23 * 2000, 'Z')); });
     QTRY_VERIFY(HidApiDouble::outputReports(kPath).size() >= 20);
     HidApiDouble::unplug(kPath);
-    QTRY_VERIFY(writer.isFinished());
-    QCOMPARE(writer.result(), qint64(0));
+    QTRY_VERIFY(result.load() != 99);
+    writer.join();
+    QCOMPARE(result.load(), qint64(0));
     QTRY_COMPARE(finished.count(), 1);
     framing.reset();
 }

@@ -8,10 +8,11 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtConcurrent>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -494,8 +495,10 @@ void tst_SlWFragmentator::concurrentWriteReturnsZero()
     qint64 second = 99;
     // While the first packet is on its way, a second writer tries its luck.
     raw->afterWrite = [&] {
-        if (raw->writes.size() == 1)
-            second = QtConcurrent::run([&framing] { return framing.write("other"); }).result();
+        if (raw->writes.size() == 1) {
+            std::thread other([&] { second = framing.write("other"); });
+            other.join();
+        }
     };
 
     QCOMPARE(framing.write(pattern(40)), qint64(40));
@@ -524,11 +527,15 @@ void tst_SlWFragmentator::concurrentWritersNeverInterleave()
         }
         return refused;
     };
-    QFuture<int> first = QtConcurrent::run(writer, 'A');
-    QFuture<int> second = QtConcurrent::run(writer, 'B');
-    QTRY_VERIFY_WITH_TIMEOUT(first.isFinished() && second.isFinished(), 20000);
-    QVERIFY(first.result() >= 0);
-    QVERIFY(second.result() >= 0);
+    std::atomic<int> firstResult{-2};
+    std::atomic<int> secondResult{-2};
+    std::thread first([&] { firstResult = writer('A'); });
+    std::thread second([&] { secondResult = writer('B'); });
+    QTRY_VERIFY_WITH_TIMEOUT(firstResult != -2 && secondResult != -2, 20000);
+    first.join();
+    second.join();
+    QVERIFY(firstResult >= 0);
+    QVERIFY(secondResult >= 0);
 
     QCOMPARE(raw->writes.size(), 2 * kPackets * 3);
     for (int i = 0; i < raw->writes.size(); i += 3) {
@@ -551,13 +558,13 @@ void tst_SlWFragmentator::destructionStopsWorkerWrite()
         ++sent;
     };
 
-    QFuture<qint64> writer =
-        QtConcurrent::run([framing] { return framing->write(QByteArray(1000, 'f')); });
+    std::atomic<qint64> result{99};
+    std::thread writer([framing, &result] { result = framing->write(QByteArray(1000, 'f')); });
     QTRY_VERIFY(sent.load() >= 2);
     delete framing;
 
-    QVERIFY(writer.isFinished());
-    QCOMPARE(writer.result(), qint64(-1));
+    writer.join();
+    QCOMPARE(result.load(), qint64(-1));
     const int atDestruction = sent.load();
     QVERIFY(atDestruction < 44);
     QTest::qWait(60);

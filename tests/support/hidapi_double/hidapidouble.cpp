@@ -2,18 +2,17 @@
 
 #include <hidapi.h>
 
-#include <QDeadlineTimer>
 #include <QMap>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <set>
 
 namespace {
@@ -32,10 +31,11 @@ struct Device
 
 struct State
 {
-    // Guards everything below and every handle's input queue.
-    QMutex mutex;
+    // Guards everything below and every handle's input queue. Standard types, so
+    // that the thread sanitizer sees the ordering they give.
+    std::mutex mutex;
     // Woken when input arrives, output is recorded or a device goes away.
-    QWaitCondition changed;
+    std::condition_variable changed;
     QMap<QByteArray, std::shared_ptr<Device>> devices;
     std::set<hid_device *> liveHandles;
     int opens = 0;
@@ -100,7 +100,7 @@ bool enterCall(hid_device *dev)
 {
     State &s = state();
     {
-        QMutexLocker locker(&s.mutex);
+        std::unique_lock<std::mutex> locker(s.mutex);
         if (s.liveHandles.count(dev) == 0) {
             ++s.staleHandles;
             locker.unlock();
@@ -127,7 +127,7 @@ namespace HidApiDouble {
 void reset()
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     for (const auto &device : qAsConst(s.devices))
         device->plugged = false;
     s.devices.clear();
@@ -135,34 +135,34 @@ void reset()
     s.overlaps = 0;
     s.staleHandles = 0;
     s.abortOnMisuse = true;
-    s.changed.wakeAll();
+    s.changed.notify_all();
 }
 
 void plug(const DeviceSpec &spec)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     if (auto old = s.devices.value(spec.path))
         old->plugged = false;
     auto device = std::make_shared<Device>();
     device->spec = spec;
     s.devices.insert(spec.path, device);
-    s.changed.wakeAll();
+    s.changed.notify_all();
 }
 
 void unplug(const QByteArray &path)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     if (auto device = s.devices.take(path))
         device->plugged = false;
-    s.changed.wakeAll();
+    s.changed.notify_all();
 }
 
 void pushInput(const QByteArray &path, const QByteArray &report)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(path);
     if (!device)
         return;
@@ -170,13 +170,13 @@ void pushInput(const QByteArray &path, const QByteArray &report)
         if (handle->input.size() < kInputQueueLimit)
             handle->input.append(report);
     }
-    s.changed.wakeAll();
+    s.changed.notify_all();
 }
 
 QList<QByteArray> outputReports(const QByteArray &path)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(path);
     return device ? device->outputs : QList<QByteArray>();
 }
@@ -184,23 +184,17 @@ QList<QByteArray> outputReports(const QByteArray &path)
 bool waitForOutputReports(const QByteArray &path, int count, int timeoutMs)
 {
     State &s = state();
-    QDeadlineTimer deadline(timeoutMs);
-    QMutexLocker locker(&s.mutex);
-    for (;;) {
+    std::unique_lock<std::mutex> locker(s.mutex);
+    return s.changed.wait_for(locker, std::chrono::milliseconds(timeoutMs), [&] {
         const auto device = s.devices.value(path);
-        if (device && device->outputs.size() >= count)
-            return true;
-        if (deadline.hasExpired() || !s.changed.wait(&s.mutex, deadline)) {
-            const auto last = s.devices.value(path);
-            return last && last->outputs.size() >= count;
-        }
-    }
+        return device && device->outputs.size() >= count;
+    });
 }
 
 void setWriteLatencyUs(const QByteArray &path, int microseconds)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     if (const auto device = s.devices.value(path))
         device->writeLatencyUs = microseconds;
 }
@@ -208,7 +202,7 @@ void setWriteLatencyUs(const QByteArray &path, int microseconds)
 int openHandleCount(const QByteArray &path)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     int count = 0;
     for (hid_device *handle : s.liveHandles) {
         if (handle->device->spec.path == path)
@@ -219,31 +213,31 @@ int openHandleCount(const QByteArray &path)
 
 int openCount()
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     return state().opens;
 }
 
 int closeCount()
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     return state().closes;
 }
 
 int initCount()
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     return state().inits;
 }
 
 int enumerateCount()
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     return state().enumerates;
 }
 
 int outstandingEnumerations()
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     return state().outstandingEnumerations;
 }
 
@@ -268,7 +262,7 @@ extern "C" {
 
 int HID_API_EXPORT HID_API_CALL hid_init(void)
 {
-    QMutexLocker locker(&state().mutex);
+    std::lock_guard<std::mutex> locker(state().mutex);
     ++state().inits;
     return 0;
 }
@@ -277,7 +271,7 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short
                                                                   unsigned short product_id)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     ++s.enumerates;
     hid_device_info *first = nullptr;
     hid_device_info **link = &first;
@@ -308,7 +302,7 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
     if (!devs)
         return;
     {
-        QMutexLocker locker(&state().mutex);
+        std::lock_guard<std::mutex> locker(state().mutex);
         --state().outstandingEnumerations;
     }
     while (devs) {
@@ -325,7 +319,7 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
     State &s = state();
-    QMutexLocker locker(&s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(QByteArray(path));
     if (!device || device->spec.failOpen)
         return nullptr;
@@ -345,7 +339,7 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
     int latencyUs = 0;
     bool plugged = false;
     {
-        QMutexLocker locker(&s.mutex);
+        std::unique_lock<std::mutex> locker(s.mutex);
         plugged = dev->device->plugged;
         latencyUs = dev->device->writeLatencyUs;
     }
@@ -353,10 +347,10 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
     if (plugged && data && length > 0) {
         if (latencyUs > 0)
             QThread::usleep(static_cast<unsigned long>(latencyUs));
-        QMutexLocker locker(&s.mutex);
+        std::unique_lock<std::mutex> locker(s.mutex);
         dev->device->outputs.append(
             QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
-        s.changed.wakeAll();
+        s.changed.notify_all();
         result = static_cast<int>(length);
     }
     registerError(dev, result < 0 ? L"No such device" : nullptr);
@@ -373,12 +367,14 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
     State &s = state();
     int result = 0;
     {
-        QMutexLocker locker(&s.mutex);
-        QDeadlineTimer deadline(milliseconds < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                                 : QDeadlineTimer(milliseconds));
-        while (dev->device->plugged && dev->input.isEmpty() && !deadline.hasExpired()) {
-            s.changed.wait(&s.mutex, deadline);
-        }
+        std::unique_lock<std::mutex> locker(s.mutex);
+        const auto wakeUp = [dev] {
+            return !dev->device->plugged || !dev->input.isEmpty();
+        };
+        if (milliseconds < 0)
+            s.changed.wait(locker, wakeUp);
+        else
+            s.changed.wait_for(locker, std::chrono::milliseconds(milliseconds), wakeUp);
         if (!dev->device->plugged) {
             result = -1;
         } else if (!dev->input.isEmpty()) {
@@ -401,7 +397,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
         return;
     State &s = state();
     {
-        QMutexLocker locker(&s.mutex);
+        std::unique_lock<std::mutex> locker(s.mutex);
         s.liveHandles.erase(dev);
         dev->device->handles.erase(dev);
         ++s.closes;
