@@ -3,6 +3,7 @@
 
 #include <QRegularExpression>
 #include <QScopedPointer>
+#include <QTcpServer>
 
 #include <memory>
 
@@ -37,6 +38,17 @@ static const QString kAuthorised =
 
 void TestEndToEnd::init()
 {
+    // Another run may still hold the gadget port; the program would not listen then.
+    QElapsedTimer t;
+    t.start();
+    bool free = false;
+    while (!free && t.elapsed() < 120000) {
+        QTcpServer probe;
+        free = probe.listen(QHostAddress::LocalHost, 6666);
+        if (!free)
+            QTest::qWait(100);
+    }
+    QVERIFY(free);
     box = std::make_unique<ProgramSandbox>();
     program.reset(
         box->start({QStringLiteral("--debug-file"), box->path(QStringLiteral("run.log"))}));

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QVector>
 #include <QtEndian>
@@ -36,6 +37,21 @@ public:
         if (!socket)
             this->socket->setParent(this);
         connect(this->socket, &QTcpSocket::readyRead, this, &FragmentPeer::onReadyRead);
+    }
+
+    // Other runs on this machine may hold a fixed port for a while; a hub started meanwhile
+    // would silently not listen and the peers would meet someone else's program.
+    static bool waitForFreePort(quint16 port, int timeoutMs = 120000)
+    {
+        QElapsedTimer t;
+        t.start();
+        do {
+            QTcpServer probe;
+            if (probe.listen(QHostAddress::LocalHost, port))
+                return true;
+            QTest::qWait(100);
+        } while (t.elapsed() < timeoutMs);
+        return false;
     }
 
     void connectTo(quint16 port) { socket->connectToHost(QHostAddress::LocalHost, port); }

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -53,6 +54,8 @@ private:
 void TestGadgetSoak::initTestCase()
 {
     QVERIFY(dir.isValid());
+    // Thousands of connection lines would only bury the figures.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     for (const char *sub : {"home", "config", "runtime", "tmp"})
         QDir(dir.path()).mkpath(QString::fromLatin1(sub));
     qputenv("HOME", dir.filePath("home").toLocal8Bit());
@@ -60,6 +63,7 @@ void TestGadgetSoak::initTestCase()
     qputenv("XDG_RUNTIME_DIR", dir.filePath("runtime").toLocal8Bit());
     qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
     QDir::setCurrent(dir.filePath("home"));
+    QVERIFY(FragmentPeer::waitForFreePort(SlIODeviceServer::TcpPort));
     hub = std::make_unique<SlAppLogic>();
     connect(hub.get(), &SlAppLogic::deviceChanged, this, [this](GGadget *gadget) {
         if (!gadget)

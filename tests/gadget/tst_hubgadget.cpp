@@ -71,6 +71,7 @@ void TestHubGadget::initTestCase()
 
 void TestHubGadget::init()
 {
+    QVERIFY(FragmentPeer::waitForFreePort(SlIODeviceServer::TcpPort));
     hub = std::make_unique<SlAppLogic>();
     QVERIFY(hub->deviceServer()->isEnabled());
 }
