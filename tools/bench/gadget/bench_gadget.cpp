@@ -1,0 +1,147 @@
+// Gadget start-up figures: how long from a watch's TCP connect to an authorised gadget in the
+// hub, and how much memory the real program holds with and without a watch attached.
+//
+//   bench_gadget [runs]        (default 200 runs; the memory part needs corvane and gadget-sim
+//                               next to this program)
+
+#include "../../../tests/app/processfixture.h"
+#include "../../../tests/e2e/simrunner.h"
+#include "../../../tests/gadget/fragmentpeer.h"
+
+#include "app/slapplogic.h"
+#include "device/sliodeviceserver.h"
+#include "model/ggadget.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v.at(size_t(p * double(v.size() - 1) + 0.5));
+}
+
+// Connect to authorised, in microseconds, for each run.
+std::vector<double> measureHandshake(int runs)
+{
+    SlAppLogic hub;
+    int alive = 0;
+    QObject::connect(&hub, &SlAppLogic::deviceChanged, &hub, [&](GGadget *gadget) {
+        if (!gadget)
+            return;
+        ++alive;
+        QObject::connect(gadget, &QObject::destroyed, &hub, [&] { --alive; });
+    });
+    std::vector<double> times;
+    const QByteArray identity =
+        FragmentPeer::identity(5, 20200315, "BENCH-1", QByteArray(24, 'k'), QByteArray(24, 's'));
+    for (int i = 0; i < runs; ++i) {
+        FragmentPeer peer;
+        peer.answerRequests(identity);
+        QElapsedTimer timer;
+        bool done = false;
+        QMetaObject::Connection watch =
+            QObject::connect(&hub, &SlAppLogic::deviceChanged, &hub, [&](GGadget *gadget) {
+                if (gadget)
+                    QObject::connect(gadget, &GGadget::isAuthorizedChanged, &hub,
+                                     [&] { done = true; });
+            });
+        timer.start();
+        peer.connectTo(SlIODeviceServer::TcpPort);
+        while (!done && timer.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const qint64 ns = timer.nsecsElapsed();
+        QObject::disconnect(watch);
+        if (!done) {
+            std::fprintf(stderr, "run %d: no authorisation within 5 s\n", i);
+            break;
+        }
+        times.push_back(double(ns) / 1000.0);
+        peer.socket->disconnectFromHost();
+        // The next run starts only once the last gadget is gone, so that its teardown is not
+        // part of the figure.
+        QElapsedTimer gone;
+        gone.start();
+        while ((hub.device() || alive > 0) && gone.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return times;
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+void measureMemory()
+{
+    ProgramSandbox box;
+    std::unique_ptr<QProcess> program(
+        box.start({QStringLiteral("--debug-file"), box.path(QStringLiteral("run.log"))}));
+    if (!program->waitForStarted()) {
+        std::printf("memory: %s could not be started\n", qPrintable(ProgramSandbox::program()));
+        return;
+    }
+    QTest::qWait(2000);
+    const qint64 idle = residentKiB(program->processId());
+    SimRunner sim;
+    sim.start(
+        {QStringLiteral("--reconnect"), QStringLiteral("--reconnect-delay"), QStringLiteral("50")});
+    const bool attached =
+        box.waitForText(QStringLiteral("run.log"), "authorize: gadget authorized with 51");
+    QTest::qWait(1000);
+    const qint64 withGadget = residentKiB(program->processId());
+    sim.stop();
+    box.waitForText(QStringLiteral("run.log"), "GGadget::~GGadget");
+    QTest::qWait(1000);
+    const qint64 after = residentKiB(program->processId());
+    program->terminate();
+    program->waitForFinished(10000);
+    std::printf("memory (VmRSS of corvane): without gadget %lld KiB, with an authorised gadget "
+                "%lld KiB (%+lld KiB), after it left %lld KiB%s\n",
+                idle, withGadget, withGadget - idle, after,
+                attached ? "" : "  [watch was NOT authorised]");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dir;
+    for (const char *sub : {"home", "config", "runtime", "tmp"})
+        QDir(dir.path()).mkpath(QString::fromLatin1(sub));
+    qputenv("HOME", dir.filePath("home").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", dir.filePath("runtime").toLocal8Bit());
+    QApplication app(argc, argv);
+    QDir::setCurrent(dir.filePath("home"));
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+
+    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 200;
+    const std::vector<double> times = measureHandshake(runs);
+    if (!times.empty()) {
+        std::printf("connect -> authorised (in-process hub, loopback peer answering like the "
+                    "watch), %zu runs: median %.0f us, p10 %.0f us, p90 %.0f us\n",
+                    times.size(), percentile(times, 0.5), percentile(times, 0.1),
+                    percentile(times, 0.9));
+    }
+    measureMemory();
+    return 0;
+}
