@@ -74,9 +74,9 @@ bool SlUSBHidDevice::open(QString path)
     }
     QIODevice::open(QIODevice::ReadWrite);
 
-    const quint64 current = ++session;
+    readerLost = false;
     readerRunning = true;
-    reader.reset(QThread::create([this, readHandle, current] { readLoop(readHandle, current); }));
+    reader.reset(QThread::create([this, readHandle] { readLoop(readHandle); }));
     reader->setObjectName(QStringLiteral("hid reader"));
     reader->start();
     return true;
@@ -128,7 +128,7 @@ qint64 SlUSBHidDevice::writeData(const char *data, qint64 len)
     return result < 0 ? -1 : payload;
 }
 
-void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
+void SlUSBHidDevice::readLoop(hid_device *readHandle)
 {
     QByteArray report(m_reportSize, Qt::Uninitialized);
     int result = 0;
@@ -144,13 +144,7 @@ void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
                 std::lock_guard<std::mutex> locker(rxMutex);
                 rxBuffer.buffer().append(report.constData(), result);
             }
-            QMetaObject::invokeMethod(
-                this,
-                [this, current] {
-                    if (current == session && isOpen())
-                        emit readyRead();
-                },
-                Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, "onReaderData", Qt::QueuedConnection);
         }
     }
     hid_close(readHandle);
@@ -162,14 +156,20 @@ void SlUSBHidDevice::readLoop(hid_device *readHandle, quint64 current)
                 hid_close(handle);
             handle = nullptr;
         }
-        QMetaObject::invokeMethod(
-            this, [this, current] { onReaderStopped(current); }, Qt::QueuedConnection);
+        readerLost = true;
+        QMetaObject::invokeMethod(this, "onReaderStopped", Qt::QueuedConnection);
     }
 }
 
-void SlUSBHidDevice::onReaderStopped(quint64 current)
+void SlUSBHidDevice::onReaderData()
 {
-    if (current != session || !isOpen())
+    if (isOpen())
+        emit readyRead();
+}
+
+void SlUSBHidDevice::onReaderStopped()
+{
+    if (!readerLost || !isOpen())
         return;
     shutDown();
 }
@@ -181,14 +181,13 @@ void SlUSBHidDevice::shutDown()
         reader->wait();
         reader.reset();
     }
-    hid_device *writeHandle = nullptr;
     {
         std::lock_guard<std::mutex> locker(handleMutex);
-        writeHandle = handle;
+        if (handle)
+            hid_close(handle);
         handle = nullptr;
-        if (writeHandle)
-            hid_close(writeHandle);
     }
+    readerLost = false;
     QIODevice::close();
     emit readChannelFinished();
 }

@@ -46,12 +46,16 @@ protected:
     qint64 readData(char *data, qint64 maxlen) override;
     qint64 writeData(const char *data, qint64 len) override;
 
+private slots:
+    // Queued from the reader by name: nothing the reader allocated is read here.
+    void onReaderData();
+    void onReaderStopped();
+
 private:
     // Opening without a path makes no sense for this device.
     using QIODevice::open;
 
-    void readLoop(hid_device *readHandle, quint64 session);
-    void onReaderStopped(quint64 session);
+    void readLoop(hid_device *readHandle);
     void shutDown();
 
     // The write handle; null while closed or after the reader lost the device.
@@ -67,8 +71,9 @@ private:
     std::mutex handleMutex;
     // Cleared to make the reader leave its loop within one read timeout.
     std::atomic<bool> readerRunning{false};
-    // Counts open() calls, so that a late notice from an earlier reader is ignored.
-    quint64 session = 0;
+    // Set by a reader that lost the device; cleared once its session is shut down,
+    // so that a late notice from an earlier session is ignored.
+    std::atomic<bool> readerLost{false};
 };
 
 #endif // SLUSBHIDDEVICE_H

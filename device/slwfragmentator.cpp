@@ -66,6 +66,9 @@ SlWFragmentator::~SlWFragmentator()
         QThread::msleep(1);
     }
     writeLock.unlock();
+    // Anyone still waiting on a hand-over (transmitPacket from another thread)
+    // learns that the link is gone.
+    onRawWriteRequested();
 }
 
 qint64 SlWFragmentator::bytesAvailable() const
@@ -168,34 +171,54 @@ qint64 SlWFragmentator::writeData(const char *data, qint64 len)
     return len;
 }
 
+// A fragment from a writer on another thread, carried out on the link's thread.
+// Everything crosses under the hand-over's own mutex, never inside a posted
+// event, so that the thread sanitizer sees the ordering.
+struct SlWFragmentator::Handover
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    QByteArray fragment;
+    bool finished = false;
+    qint64 result = RawGone;
+};
+
 qint64 SlWFragmentator::writeRaw(const QByteArray &fragment)
 {
     if (QThread::currentThread() == thread())
         return writeRawHere(fragment);
 
-    // The hand-over is ours rather than a blocking queued call, so that the
-    // ordering between the two threads is visible to the thread sanitizer.
-    struct Handover
-    {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        qint64 result = RawGone;
-    };
     auto handover = std::make_shared<Handover>();
-    QMetaObject::invokeMethod(
-        this,
-        [this, fragment, handover] {
-            const qint64 result = writeRawHere(fragment);
-            std::lock_guard<std::mutex> locker(handover->mutex);
-            handover->result = result;
-            handover->finished = true;
-            handover->done.notify_all();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> locker(handover->mutex);
+        handover->fragment = fragment;
+    }
+    {
+        std::lock_guard<std::mutex> locker(handoverMutex);
+        handovers.push_back(handover);
+    }
+    QMetaObject::invokeMethod(this, "onRawWriteRequested", Qt::QueuedConnection);
     std::unique_lock<std::mutex> locker(handover->mutex);
     handover->done.wait(locker, [&handover] { return handover->finished; });
     return handover->result;
+}
+
+void SlWFragmentator::onRawWriteRequested()
+{
+    for (;;) {
+        std::shared_ptr<Handover> handover;
+        {
+            std::lock_guard<std::mutex> locker(handoverMutex);
+            if (handovers.empty())
+                return;
+            handover = handovers.front();
+            handovers.pop_front();
+        }
+        std::lock_guard<std::mutex> locker(handover->mutex);
+        handover->result = writeRawHere(handover->fragment);
+        handover->finished = true;
+        handover->done.notify_all();
+    }
 }
 
 // An empty fragment only asks for the state of the link.

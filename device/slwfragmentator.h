@@ -10,6 +10,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 
 // Carries packets of any length over a link of fixed 32-byte fragments: each
@@ -51,8 +53,12 @@ protected:
 
 private slots:
     void onDeviceReadyRead();
+    // Queued by name from a writer on another thread: carries out its hand-overs.
+    void onRawWriteRequested();
 
 private:
+    struct Handover;
+
     enum RawResult : qint64 { RawGone = -2, RawClosed = -3 };
 
     qint64 writeRaw(const QByteArray &fragment);
@@ -75,6 +81,9 @@ private:
     // Guards the writer's pause, so that the destructor can cut it short.
     std::mutex pauseMutex;
     std::condition_variable pauseCondition;
+    // Guards handovers: fragments from writers on other threads, waiting for this thread.
+    std::mutex handoverMutex;
+    std::deque<std::shared_ptr<Handover>> handovers;
 };
 
 #endif // SLWFRAGMENTATOR_H

@@ -25,6 +25,13 @@ HidApiDouble::DeviceSpec watch(const QByteArray &path, bool failOpen = false)
     return spec;
 }
 
+// Another program on the port would make the TCP checks fail for the wrong reason.
+bool portFree()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort);
+}
+
 std::unique_ptr<QTcpSocket> connectClient()
 {
     auto client = std::make_unique<QTcpSocket>();
@@ -82,6 +89,7 @@ void tst_SlIODeviceServer::actLikeHub(SlIODeviceServer *server)
 
 void tst_SlIODeviceServer::disabledServerClosesTcpPeers()
 {
+    QVERIFY2(portFree(), "port 6666 is held by another program");
     SlIODeviceServer server;
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
     QVERIFY(!server.isEnabled());
@@ -97,6 +105,7 @@ void tst_SlIODeviceServer::disabledServerClosesTcpPeers()
 
 void tst_SlIODeviceServer::enabledServerQueuesTcpPeers()
 {
+    QVERIFY2(portFree(), "port 6666 is held by another program");
     SlIODeviceServer server;
     server.setEnabled(true);
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
@@ -122,6 +131,7 @@ void tst_SlIODeviceServer::enabledServerQueuesTcpPeers()
 
 void tst_SlIODeviceServer::devicesComeOutLastInFirstOut()
 {
+    QVERIFY2(portFree(), "port 6666 is held by another program");
     SlIODeviceServer server;
     server.setEnabled(true);
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
@@ -162,6 +172,7 @@ void tst_SlIODeviceServer::listensOnLoopbackOnly()
 
 void tst_SlIODeviceServer::busyPortLeavesUsbWorking()
 {
+    QVERIFY2(portFree(), "port 6666 is held by another program");
     QTcpServer squatter;
     QVERIFY(squatter.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort));
     HidApiDouble::plug(watch(kWatchPath));
