@@ -1,5 +1,7 @@
 #include "slwfragmentator.h"
 
+#include <QAbstractSocket>
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
@@ -249,13 +251,24 @@ void SlWFragmentator::onDeviceReadyRead()
     QIODevice *device = rawDevice.load();
     if (!device)
         return;
-    const QByteArray incoming = device->readAll();
+    QByteArray incoming = device->readAll();
     qDebug() << Q_FUNC_INFO << "Incoming data length" << incoming.size();
+    // A HID read is always whole reports, so a short rest there is damage; on a
+    // stream link it is only a fragment that arrives in two reads.
+    const bool stream = qobject_cast<QAbstractSocket *>(device) != nullptr;
+    if (!streamRemainder.isEmpty()) {
+        incoming.prepend(streamRemainder);
+        streamRemainder.clear();
+    }
 
     // A readyRead receiver may delete us; stop touching members if it does.
     QPointer<SlWFragmentator> alive(this);
     for (int at = 0; at < incoming.size(); at += FragmentSize) {
         if (incoming.size() - at < FragmentSize) {
+            if (stream) {
+                streamRemainder = incoming.mid(at);
+                break;
+            }
             qDebug() << Q_FUNC_INFO << "error reading fragmentation header";
             break;
         }

@@ -70,6 +70,9 @@ private:
     // Cleared by the destructor while a writer on another thread may read it.
     std::atomic<QIODevice *> rawDevice;
     QBuffer packetBuffer;
+    // The start of a fragment cut by a stream link (TCP keeps no write
+    // boundaries); completed by the next read.
+    QByteArray streamRemainder;
     qint64 m_packetOffset = 0;
     quint32 expectedIndex = NoIndex;
     std::atomic<quint32> m_writeDelay{0};

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 
@@ -91,6 +93,7 @@ private slots:
     void reassembly_data();
     void reassembly();
     void completedPacketStaysReadable();
+    void tcpFragmentsCutAnywhere();
     void longestIncomingPacket();
     void deletedFromReadyRead();
     void concurrentWriteReturnsZero();
@@ -430,6 +433,43 @@ void tst_SlWFragmentator::reassembly()
     }
     QCOMPARE(whole, packets);
     QCOMPARE(raws, fragments);
+}
+
+// TCP keeps no write boundaries: a peer's fragments may reach us cut at any
+// byte. Every cut position must still give the packets whole and in order.
+void tst_SlWFragmentator::tcpFragmentsCutAnywhere()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket *link = server.nextPendingConnection();
+    QVERIFY(peer.waitForConnected(5000));
+
+    SlWFragmentator framing(link);
+    Received received;
+    connect(&framing, &QIODevice::readyRead, &framing, [&] {
+        received.offsets << framing.packetOffset();
+        received.packets << framing.readAll();
+    });
+
+    const QByteArray first = pattern(40, 3);
+    const QByteArray second = pattern(5, 90);
+    const QByteArray stream = packetFragments(85, first) + packetFragments(1000, second);
+    for (int cut = 1; cut < stream.size(); cut += 7) {
+        received = Received();
+        peer.write(stream.left(cut));
+        QVERIFY(peer.waitForBytesWritten(5000));
+        // Let the first piece arrive on its own before the rest follows.
+        QTRY_VERIFY(link->bytesAvailable() == 0);
+        peer.write(stream.mid(cut));
+        QVERIFY(peer.waitForBytesWritten(5000));
+        QTRY_COMPARE(received.packets.size(), 2);
+        QCOMPARE(received.packets.at(0), first);
+        QCOMPARE(received.packets.at(1), second);
+        QCOMPARE(received.offsets, (QList<qint64>{85, 1000}));
+    }
 }
 
 void tst_SlWFragmentator::completedPacketStaysReadable()
