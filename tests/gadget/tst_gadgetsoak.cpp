@@ -136,6 +136,11 @@ void TestGadgetSoak::connectDisconnectCycles()
     // The gadget port is the machine's: another program's client may have been served too.
     QVERIFY(created >= cycles);
     QCOMPARE(filesAfter, filesBefore);
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer holds freed blocks back (its quarantine), so the
+    // resident size says nothing here; its leak check at exit covers leaks.
+    return;
+#endif
     // Allocator noise stays well below what a leaked gadget per cycle would add up to.
     QVERIFY2(memoryAfter - memoryBefore < 2 * 1024 * 1024,
              qPrintable(QStringLiteral("grew by %1 KiB").arg((memoryAfter - memoryBefore) / 1024)));
