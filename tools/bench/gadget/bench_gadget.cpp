@@ -16,9 +16,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,16 +32,55 @@ double percentile(std::vector<double> v, double p)
     return v.at(size_t(p * double(v.size() - 1) + 0.5));
 }
 
+// Runs the event loop until cond() holds (checked whenever check() is called from a signal,
+// and every millisecond), or the time-out passes.
+class Waiter
+{
+public:
+    bool wait(const std::function<bool()> &cond, int timeoutMs)
+    {
+        this->cond = cond;
+        if (cond())
+            return true;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [this] { check(); });
+        poll.start(1);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        return cond();
+    }
+    void check()
+    {
+        if (cond && cond())
+            loop.quit();
+    }
+
+private:
+    QEventLoop loop;
+    std::function<bool()> cond;
+};
+
 // Connect to authorised, in microseconds, for each run.
 std::vector<double> measureHandshake(int runs)
 {
     SlAppLogic hub;
+    // The hub cuts every link from a leaving gadget to itself; ours hang on another object.
+    QObject tracker;
     int alive = 0;
+    bool done = false;
+    Waiter waiter;
     QObject::connect(&hub, &SlAppLogic::deviceChanged, &hub, [&](GGadget *gadget) {
         if (!gadget)
             return;
         ++alive;
-        QObject::connect(gadget, &QObject::destroyed, &hub, [&] { --alive; });
+        QObject::connect(gadget, &QObject::destroyed, &tracker, [&] {
+            --alive;
+            waiter.check();
+        });
+        QObject::connect(gadget, &GGadget::isAuthorizedChanged, &tracker, [&] {
+            done = true;
+            waiter.check();
+        });
     });
     std::vector<double> times;
     const QByteArray identity =
@@ -47,21 +88,13 @@ std::vector<double> measureHandshake(int runs)
     for (int i = 0; i < runs; ++i) {
         FragmentPeer peer;
         peer.answerRequests(identity);
+        done = false;
         QElapsedTimer timer;
-        bool done = false;
-        QMetaObject::Connection watch =
-            QObject::connect(&hub, &SlAppLogic::deviceChanged, &hub, [&](GGadget *gadget) {
-                if (gadget)
-                    QObject::connect(gadget, &GGadget::isAuthorizedChanged, &hub,
-                                     [&] { done = true; });
-            });
         timer.start();
         peer.connectTo(SlIODeviceServer::TcpPort);
-        while (!done && timer.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const bool ok = waiter.wait([&] { return done; }, 5000);
         const qint64 ns = timer.nsecsElapsed();
-        QObject::disconnect(watch);
-        if (!done) {
+        if (!ok) {
             std::fprintf(stderr, "run %d: no authorisation within 5 s\n", i);
             break;
         }
@@ -69,10 +102,10 @@ std::vector<double> measureHandshake(int runs)
         peer.socket->disconnectFromHost();
         // The next run starts only once the last gadget is gone, so that its teardown is not
         // part of the figure.
-        QElapsedTimer gone;
-        gone.start();
-        while ((hub.device() || alive > 0) && gone.elapsed() < 5000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (!waiter.wait([&] { return !hub.device() && alive == 0; }, 5000)) {
+            std::fprintf(stderr, "run %d: the gadget did not go within 5 s\n", i);
+            break;
+        }
     }
     return times;
 }
