@@ -194,6 +194,8 @@ void TestEndToEnd::shutdownDetachesWatch()
     program->terminate();
     QVERIFY(program->waitForFinished(10000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+    // A sanitizer build reports its findings through the exit code.
+    QVERIFY2(program->exitCode() == 0, program->readAllStandardError().right(3000).constData());
     QVERIFY(sim.waitFor(QStringLiteral("detached")));
     QVERIFY(log().contains(QStringLiteral("GGadget::~GGadget")));
 }
