@@ -42,7 +42,7 @@ void TestEndToEnd::init()
     QElapsedTimer t;
     t.start();
     bool free = false;
-    while (!free && t.elapsed() < 120000) {
+    while (!free && t.elapsed() < 300000) {
         QTcpServer probe;
         free = probe.listen(QHostAddress::LocalHost, 6666);
         if (!free)

@@ -41,7 +41,7 @@ public:
 
     // Other runs on this machine may hold a fixed port for a while; a hub started meanwhile
     // would silently not listen and the peers would meet someone else's program.
-    static bool waitForFreePort(quint16 port, int timeoutMs = 120000)
+    static bool waitForFreePort(quint16 port, int timeoutMs = 300000)
     {
         QElapsedTimer t;
         t.start();
