@@ -377,8 +377,11 @@ void SlProperty::setValue(const QVariant &v)
 void SlProperty::dataUpdated(qint64 offset, qint64 size)
 {
     if (m_type == PROPERTY_LIST) {
-        for (SlProperty *node : qAsConst(m_childNodes))
-            node->dataUpdated(offset, size);
+        // By index on the live list: a receiver of a child's signal may append
+        // to or replace children of this node (the gadget extends its tree on
+        // the device key), which would invalidate iterators or a copy.
+        for (int i = 0; i < m_childNodes.size(); ++i)
+            m_childNodes.at(i)->dataUpdated(offset, size);
         return;
     }
     // The gadget's addresses are 32-bit: compare as the watch would.
@@ -402,8 +405,8 @@ void SlProperty::dataUpdated(qint64 offset, qint64 size)
 void SlProperty::dataUpdated()
 {
     if (m_type == PROPERTY_LIST) {
-        for (SlProperty *node : qAsConst(m_childNodes))
-            node->dataUpdated();
+        for (int i = 0; i < m_childNodes.size(); ++i)
+            m_childNodes.at(i)->dataUpdated();
         return;
     }
     const QVariant v = readField();

@@ -121,6 +121,7 @@ private slots:
     void rangedUpdate_data();
     void rangedUpdate();
     void rangedUpdateSignalsUnchangedValues();
+    void childrenAddedDuringAnUpdate();
     void rangedUpdateVariableLength();
     void fullRefreshReportsOnlyChanges();
 
@@ -764,6 +765,34 @@ void tst_SlProperty::rangedUpdateSignalsUnchangedValues()
     QCOMPARE(changed.count(), 2);
     QCOMPARE(received.count(), 2);
     QCOMPARE(changed.last().first(), QVariant(7));
+}
+
+// The gadget appends its catalogue from a receiver of a basic-block signal,
+// that is while the root is still walking its children.
+void tst_SlProperty::childrenAddedDuringAnUpdate()
+{
+    Tree t({leaf("key", PROPERTY_UINT8, 0, 3, 0), leaf("tail", PROPERTY_UINT8, 0, 3, 70)});
+    QList<SlPropertyDescriptor> more;
+    for (int i = 0; i < 64; ++i)
+        more << leaf(QStringLiteral("p%1").arg(i), PROPERTY_UINT8, 0, 3, quint32(1 + i));
+    bool extended = false;
+    connect(t["key"], &SlProperty::valueChanged, &t.root, [&] {
+        if (!extended) {
+            extended = true;
+            t.root.addChildren(more);
+        }
+    });
+    QByteArray image(71, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i + 1);
+    t.store(0, image);
+    t.root.dataUpdated(0, image.size());
+    QVERIFY(extended);
+    QCOMPARE(t.root.childrens().size(), 66);
+    QCOMPARE(t.events.count(QStringLiteral("tail:changed")), 1);
+    // The nodes added on the way were reached by the same update.
+    QCOMPARE(t["p0"]->value(), QVariant(2));
+    QCOMPARE(t["p63"]->value(), QVariant(65));
 }
 
 void tst_SlProperty::rangedUpdateVariableLength()
