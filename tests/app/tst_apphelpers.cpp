@@ -2,12 +2,14 @@
 #include "app/slhelper.h"
 #include "app/slqtapponeinstance.h"
 
+#include <QStandardPaths>
 #include <QtTest>
 
 class TstAppHelpers : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void keyHash_data();
     void keyHash();
     void digitSplitThousand_data();
@@ -19,6 +21,12 @@ private slots:
     void versionText();
     void isUpdatedNotifiesOnChangeOnly();
 };
+
+void TstAppHelpers::initTestCase()
+{
+    // The hubs made here keep their settings away from the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void TstAppHelpers::keyHash_data()
 {
