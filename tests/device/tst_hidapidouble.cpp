@@ -35,9 +35,9 @@ private slots:
 void tst_HidApiDouble::init()
 {
     HidApiDouble::reset();
-    HidApiDouble::DeviceSpec spec;
-    spec.path = kPath;
-    HidApiDouble::plug(spec);
+    HidApiDouble::ScriptedDevice scripted;
+    scripted.path = kPath;
+    HidApiDouble::plug(scripted);
 }
 
 void tst_HidApiDouble::readWaitsForItsTimeout()

@@ -17,12 +17,12 @@
 namespace {
 const QByteArray kWatchPath = "/dev/hidraw-tr31";
 
-HidApiDouble::DeviceSpec watch(const QByteArray &path, bool failOpen = false)
+HidApiDouble::ScriptedDevice watch(const QByteArray &path, bool failOpen = false)
 {
-    HidApiDouble::DeviceSpec spec;
-    spec.path = path;
-    spec.failOpen = failOpen;
-    return spec;
+    HidApiDouble::ScriptedDevice scripted;
+    scripted.path = path;
+    scripted.failOpen = failOpen;
+    return scripted;
 }
 
 // Another program on the port would make the TCP checks fail for the wrong reason.

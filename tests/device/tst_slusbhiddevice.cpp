@@ -16,9 +16,9 @@
 namespace {
 const QByteArray kPath = "/dev/hidraw-watch";
 
-HidApiDouble::DeviceSpec spec(const QByteArray &path, bool failOpen = false)
+HidApiDouble::ScriptedDevice scripted(const QByteArray &path, bool failOpen = false)
 {
-    HidApiDouble::DeviceSpec s;
+    HidApiDouble::ScriptedDevice s;
     s.path = path;
     s.failOpen = failOpen;
     return s;
@@ -74,7 +74,7 @@ private slots:
 void tst_SlUSBHidDevice::init()
 {
     HidApiDouble::reset();
-    HidApiDouble::plug(spec(kPath));
+    HidApiDouble::plug(scripted(kPath));
 }
 
 void tst_SlUSBHidDevice::cleanup()
@@ -101,7 +101,7 @@ void tst_SlUSBHidDevice::openFailures()
 {
     QFETCH(QString, path);
     QFETCH(QString, message);
-    HidApiDouble::plug(spec("/dev/hidraw-locked", true));
+    HidApiDouble::plug(scripted("/dev/hidraw-locked", true));
 
     SlUSBHidDevice device(32);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(message));
@@ -267,7 +267,7 @@ void tst_SlUSBHidDevice::reopenUsesStoredPath()
 
     HidApiDouble::unplug(kPath);
     QTRY_COMPARE(finished.count(), 2);
-    HidApiDouble::plug(spec(kPath));
+    HidApiDouble::plug(scripted(kPath));
     QVERIFY(device.open(QString()));
     QSignalSpy ready(&device, &QIODevice::readyRead);
     HidApiDouble::pushInput(kPath, numbered(7));

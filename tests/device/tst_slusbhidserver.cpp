@@ -7,14 +7,14 @@
 #include <QTest>
 
 namespace {
-HidApiDouble::DeviceSpec watch(const QByteArray &path, const QString &serial)
+HidApiDouble::ScriptedDevice watch(const QByteArray &path, const QString &serial)
 {
-    HidApiDouble::DeviceSpec spec;
-    spec.path = path;
-    spec.serialNumber = serial;
-    spec.manufacturer = QStringLiteral("Maker");
-    spec.product = QStringLiteral("TR-31 \u00e9");
-    return spec;
+    HidApiDouble::ScriptedDevice scripted;
+    scripted.path = path;
+    scripted.serialNumber = serial;
+    scripted.manufacturer = QStringLiteral("Maker");
+    scripted.product = QStringLiteral("TR-31 \u00e9");
+    return scripted;
 }
 
 SlUSBHIDInfo infoAt(const QSignalSpy &spy, int i)
@@ -78,7 +78,7 @@ void tst_SlUSBHIDServer::reportsEveryMatchingDeviceEveryPass()
 
 void tst_SlUSBHIDServer::missingStringsBecomeEmpty()
 {
-    HidApiDouble::DeviceSpec bare;
+    HidApiDouble::ScriptedDevice bare;
     bare.path = "/dev/hidraw3";
     HidApiDouble::plug(bare);
     SlUSBHIDServer server(0xFFFF, 0x099D);
@@ -94,11 +94,11 @@ void tst_SlUSBHIDServer::missingStringsBecomeEmpty()
 
 void tst_SlUSBHIDServer::otherIdentitiesIgnored()
 {
-    HidApiDouble::DeviceSpec keyboard;
+    HidApiDouble::ScriptedDevice keyboard;
     keyboard.path = "/dev/hidraw1";
     keyboard.vendorId = 0x046D;
     HidApiDouble::plug(keyboard);
-    HidApiDouble::DeviceSpec sibling;
+    HidApiDouble::ScriptedDevice sibling;
     sibling.path = "/dev/hidraw2";
     sibling.productId = 0x099E;
     HidApiDouble::plug(sibling);

@@ -22,7 +22,7 @@ constexpr int kInputQueueLimit = 64;
 
 struct Device
 {
-    HidApiDouble::DeviceSpec spec;
+    HidApiDouble::ScriptedDevice scripted;
     bool plugged = true;
     int writeLatencyUs = 0;
     QList<QByteArray> outputs;
@@ -138,15 +138,15 @@ void reset()
     s.changed.notify_all();
 }
 
-void plug(const DeviceSpec &spec)
+void plug(const ScriptedDevice &scripted)
 {
     State &s = state();
     std::unique_lock<std::mutex> locker(s.mutex);
-    if (auto old = s.devices.value(spec.path))
+    if (auto old = s.devices.value(scripted.path))
         old->plugged = false;
     auto device = std::make_shared<Device>();
-    device->spec = spec;
-    s.devices.insert(spec.path, device);
+    device->scripted = scripted;
+    s.devices.insert(scripted.path, device);
     s.changed.notify_all();
 }
 
@@ -205,7 +205,7 @@ int openHandleCount(const QByteArray &path)
     std::unique_lock<std::mutex> locker(s.mutex);
     int count = 0;
     for (hid_device *handle : s.liveHandles) {
-        if (handle->device->spec.path == path)
+        if (handle->device->scripted.path == path)
             ++count;
     }
     return count;
@@ -276,17 +276,17 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short
     hid_device_info *first = nullptr;
     hid_device_info **link = &first;
     for (const auto &device : qAsConst(s.devices)) {
-        const HidApiDouble::DeviceSpec &spec = device->spec;
-        if ((vendor_id != 0 && spec.vendorId != vendor_id) ||
-            (product_id != 0 && spec.productId != product_id))
+        const HidApiDouble::ScriptedDevice &scripted = device->scripted;
+        if ((vendor_id != 0 && scripted.vendorId != vendor_id) ||
+            (product_id != 0 && scripted.productId != product_id))
             continue;
         auto *info = static_cast<hid_device_info *>(std::calloc(1, sizeof(hid_device_info)));
-        info->path = strdup(spec.path.constData());
-        info->vendor_id = spec.vendorId;
-        info->product_id = spec.productId;
-        info->serial_number = copyWide(spec.serialNumber);
-        info->manufacturer_string = copyWide(spec.manufacturer);
-        info->product_string = copyWide(spec.product);
+        info->path = strdup(scripted.path.constData());
+        info->vendor_id = scripted.vendorId;
+        info->product_id = scripted.productId;
+        info->serial_number = copyWide(scripted.serialNumber);
+        info->manufacturer_string = copyWide(scripted.manufacturer);
+        info->product_string = copyWide(scripted.product);
         info->interface_number = -1;
         info->bus_type = HID_API_BUS_USB;
         *link = info;
@@ -321,7 +321,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
     State &s = state();
     std::unique_lock<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(QByteArray(path));
-    if (!device || device->spec.failOpen)
+    if (!device || device->scripted.failOpen)
         return nullptr;
     auto *handle = new hid_device;
     handle->device = device;

@@ -17,7 +17,7 @@
 // and calls on closed handles, and aborts on them unless told otherwise.
 namespace HidApiDouble {
 
-struct DeviceSpec
+struct ScriptedDevice
 {
     QByteArray path;
     unsigned short vendorId = 0xFFFF;
@@ -34,7 +34,7 @@ struct DeviceSpec
 void reset();
 
 // Lists the device from now on. A path that is plugged already is replaced.
-void plug(const DeviceSpec &spec);
+void plug(const ScriptedDevice &scripted);
 // Removes the device from the list and makes the reads and writes of its open
 // handles fail from now on; blocked reads return at once.
 void unplug(const QByteArray &path);
