@@ -2,13 +2,9 @@
 
 #include "platform/platform.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
 namespace {
+// Both written once while start-up parses the options, read-only afterwards.
 bool g_serviceMode = false;
-// Guards the log file name: the log handler reads it from any thread that logs.
-QMutex g_nameMutex;
 QString g_logFileName;
 
 constexpr int kMajor = 1;
@@ -30,13 +26,11 @@ void setServiceMode(bool on)
 
 QString logFileName()
 {
-    QMutexLocker lock(&g_nameMutex);
     return g_logFileName;
 }
 
 void setLogFileName(const QString &name)
 {
-    QMutexLocker lock(&g_nameMutex);
     g_logFileName = name;
 }
 

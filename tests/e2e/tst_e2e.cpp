@@ -1,9 +1,9 @@
 #include "../app/processfixture.h"
+#include "../gadget/fragmentpeer.h"
 #include "simrunner.h"
 
 #include <QRegularExpression>
 #include <QScopedPointer>
-#include <QTcpServer>
 
 #include <memory>
 
@@ -39,16 +39,7 @@ static const QString kAuthorised =
 void TestEndToEnd::init()
 {
     // Another run may still hold the gadget port; the program would not listen then.
-    QElapsedTimer t;
-    t.start();
-    bool free = false;
-    while (!free && t.elapsed() < 300000) {
-        QTcpServer probe;
-        free = probe.listen(QHostAddress::LocalHost, 6666);
-        if (!free)
-            QTest::qWait(100);
-    }
-    QVERIFY(free);
+    QVERIFY(FragmentPeer::waitForFreePort(6666));
     box = std::make_unique<ProgramSandbox>();
     program.reset(
         box->start({QStringLiteral("--debug-file"), box->path(QStringLiteral("run.log"))}));
