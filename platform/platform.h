@@ -22,10 +22,6 @@ bool setAutorun(bool on);
 // Where the entry lives (a file path on Linux, the registry key on Windows).
 QString autostartLocation();
 
-} // namespace Platform
-
-namespace Platform {
-
 // Turns the system's polite termination requests (SIGTERM, SIGINT, SIGHUP on
 // Linux) into a normal quit of the event loop, so that shutdown runs as after a
 // quit from the interface.

@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const char kEntryFileName[] = "com.corvane.watch.desktop";
@@ -96,12 +100,6 @@ bool setAutorun(bool on)
 }
 
 } // namespace Platform
-
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
