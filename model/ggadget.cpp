@@ -10,28 +10,6 @@
 #include <QDebug>
 #include <QUrl>
 
-namespace {
-
-struct BasicField
-{
-    const char *name;
-    qint32 type;
-    quint32 size;
-    quint32 flags;
-};
-
-// Identity block every model shares, laid out from address 0 in this order.
-const BasicField kBasicBlock[] = {
-    {"productId", PROPERTY_UINT16, 2, 3},
-    {"firmwareVersion", PROPERTY_UINT32, 4, 3},
-    {"productSerial", PROPERTY_UTF8_STRING, 30, 19},
-    {"deviceKey", PROPERTY_LATIN1_STRING, 24, 19},
-    {"serverKey", PROPERTY_LATIN1_STRING, 24, 19},
-    {"deviceCommand", PROPERTY_UINT8, 1, 2},
-};
-
-} // namespace
-
 GGadget::GGadget(QIODevice *device, QObject *parent)
     : QObject(parent)
     , m_link(new SlWFragmentator(device))
@@ -79,13 +57,20 @@ GGadget::~GGadget()
     m_link = nullptr;
 }
 
+QList<SlPropertyDescriptor> GGadget::basicBlock()
+{
+    const quint32 a = PROPERTY_OFFSET_AUTO;
+    return {SlPropertyDescriptor(QStringLiteral("productId"), PROPERTY_UINT16, a, 2, 3),
+            SlPropertyDescriptor(QStringLiteral("firmwareVersion"), PROPERTY_UINT32, a, 4, 3),
+            SlPropertyDescriptor(QStringLiteral("productSerial"), PROPERTY_UTF8_STRING, a, 30, 19),
+            SlPropertyDescriptor(QStringLiteral("deviceKey"), PROPERTY_LATIN1_STRING, a, 24, 19),
+            SlPropertyDescriptor(QStringLiteral("serverKey"), PROPERTY_LATIN1_STRING, a, 24, 19),
+            SlPropertyDescriptor(QStringLiteral("deviceCommand"), PROPERTY_UINT8, a, 1, 2)};
+}
+
 void GGadget::basicInit()
 {
-    QList<SlPropertyDescriptor> descriptors;
-    for (const BasicField &f : kBasicBlock)
-        descriptors.append(SlPropertyDescriptor(QLatin1String(f.name), f.type, PROPERTY_OFFSET_AUTO,
-                                                f.size, f.flags));
-    m_root->addChildren(descriptors);
+    m_root->addChildren(basicBlock());
 
     SlProperty *serialNode = m_root->child(QStringLiteral("productSerial"));
     SlProperty *idNode = m_root->child(QStringLiteral("productId"));
@@ -156,12 +141,7 @@ int GGadget::writeDelay() const
 
 SlProperty *GGadget::findProperty(const QString &name) const
 {
-    if (!m_root)
-        return nullptr;
-    const QVariant map = m_root->value();
-    if (map.isNull())
-        return nullptr;
-    return map.toMap().value(name).value<SlProperty *>();
+    return m_root ? m_root->child(name) : nullptr;
 }
 
 void GGadget::sendCommand(int command)

@@ -4,6 +4,7 @@
 #include "device/fheader.h"
 #include "device/slpacketinfo.h"
 #include "model/slfirmwarever.h"
+#include "model/slpropertydescriptor.h"
 #include "model/slpropertystreams.h"
 
 #include <QBuffer>
@@ -68,6 +69,9 @@ public:
 
     explicit GGadget(QIODevice *device = nullptr, QObject *parent = nullptr);
     ~GGadget() override;
+
+    // Identity block every model shares, laid out from address 0 (85 bytes).
+    static QList<SlPropertyDescriptor> basicBlock();
 
     QVariant properties() const;
     bool isBasicInit() const { return m_isBasicInit; }

@@ -1,5 +1,6 @@
 // The full TR-31 tree (basic block and catalogue, 51 leaves over 176 bytes): cost of one block
 // update covering everything, one full refresh, and building the upload model.
+#include "model/ggadget.h"
 #include "model/slproperty.h"
 #include "model/slpropertydescriptor.h"
 #include "model/slpropertystreams.h"
@@ -16,17 +17,6 @@
 namespace {
 
 constexpr int kBlockSize = 176;
-
-QList<SlPropertyDescriptor> basicBlock()
-{
-    const quint32 a = PROPERTY_OFFSET_AUTO;
-    return {SlPropertyDescriptor("productId", PROPERTY_UINT16, a, 2, 3),
-            SlPropertyDescriptor("firmwareVersion", PROPERTY_UINT32, a, 4, 3),
-            SlPropertyDescriptor("productSerial", PROPERTY_UTF8_STRING, a, 30, 19),
-            SlPropertyDescriptor("deviceKey", PROPERTY_LATIN1_STRING, a, 24, 19),
-            SlPropertyDescriptor("serverKey", PROPERTY_LATIN1_STRING, a, 24, 19),
-            SlPropertyDescriptor("deviceCommand", PROPERTY_UINT8, a, 1, 2)};
-}
 
 // Two memory images that differ in every byte: a full refresh reports every leaf except the
 // two date-times and the flag, which decode alike from both (1900-01-01 and true).
@@ -47,7 +37,7 @@ struct Tr31Tree
         mirror.setData(image('A'));
         mirror.open(QIODevice::ReadWrite);
         link.open(QIODevice::ReadWrite);
-        root.addChildren(basicBlock());
+        root.addChildren(GGadget::basicBlock());
         appendCatalogue(&root);
         // Every leaf has a listener, as it has in the running program.
         for (const QVariant &v : root.childrens()) {
