@@ -1,3 +1,5 @@
+#include "datetimebytes.h"
+#include "model/ggadget.h"
 #include "model/slproperty.h"
 #include "model/slpropertydescriptor.h"
 #include "model/slpropertystreams.h"
@@ -7,22 +9,9 @@
 #include <QBuffer>
 #include <QDateTime>
 #include <QSignalSpy>
-#include <QtEndian>
 #include <QtTest>
 
 namespace {
-
-// The identity block every gadget starts with (addresses 0 to 84).
-QList<SlPropertyDescriptor> basicBlock()
-{
-    const quint32 a = PROPERTY_OFFSET_AUTO;
-    return {SlPropertyDescriptor("productId", PROPERTY_UINT16, a, 2, 3),
-            SlPropertyDescriptor("firmwareVersion", PROPERTY_UINT32, a, 4, 3),
-            SlPropertyDescriptor("productSerial", PROPERTY_UTF8_STRING, a, 30, 19),
-            SlPropertyDescriptor("deviceKey", PROPERTY_LATIN1_STRING, a, 24, 19),
-            SlPropertyDescriptor("serverKey", PROPERTY_LATIN1_STRING, a, 24, 19),
-            SlPropertyDescriptor("deviceCommand", PROPERTY_UINT8, a, 1, 2)};
-}
 
 struct Gadget
 {
@@ -31,7 +20,7 @@ struct Gadget
         , root(&streams, SlPropertyDescriptor("root", PROPERTY_LIST, 0, 0, 3))
     {
         mirror.open(QIODevice::ReadWrite);
-        root.addChildren(basicBlock());
+        root.addChildren(GGadget::basicBlock());
     }
 
     void receive(qint64 offset, const QByteArray &bytes)
@@ -46,20 +35,6 @@ struct Gadget
     SlPropertyStreams streams;
     SlProperty root;
 };
-
-QByteArray dateTimeBytes(const QDateTime &dt)
-{
-    QByteArray b(9, '\0');
-    auto *p = reinterpret_cast<uchar *>(b.data());
-    qToLittleEndian<qint16>(qint16(dt.date().year()), p);
-    p[2] = uchar(dt.date().month());
-    p[3] = uchar(dt.date().day());
-    p[4] = uchar(dt.time().hour());
-    p[5] = uchar(dt.time().minute());
-    p[6] = uchar(dt.time().second());
-    qToLittleEndian<qint16>(qint16(dt.time().msec()), p + 7);
-    return b;
-}
 
 } // namespace
 

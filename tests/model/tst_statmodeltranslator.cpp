@@ -1,3 +1,4 @@
+#include "datetimebytes.h"
 #include "model/slproperty.h"
 #include "model/slpropertydescriptor.h"
 #include "model/slpropertystreams.h"
@@ -7,28 +8,11 @@
 #include <QDateTime>
 #include <QMetaMethod>
 #include <QSignalSpy>
-#include <QtEndian>
 #include <QtTest>
 
 namespace {
 
 constexpr quint32 kRecordSize = 11; // datetime (9) + value (2)
-
-QByteArray dateTimeBytes(const QDateTime &dt)
-{
-    QByteArray b(9, '\0');
-    if (!dt.isValid())
-        return b;
-    auto *p = reinterpret_cast<uchar *>(b.data());
-    qToLittleEndian<qint16>(qint16(dt.date().year()), p);
-    p[2] = uchar(dt.date().month());
-    p[3] = uchar(dt.date().day());
-    p[4] = uchar(dt.time().hour());
-    p[5] = uchar(dt.time().minute());
-    p[6] = uchar(dt.time().second());
-    qToLittleEndian<qint16>(qint16(dt.time().msec()), p + 7);
-    return b;
-}
 
 QDateTime at(int y, int mo, int d, int h = 0, int mi = 0)
 {
