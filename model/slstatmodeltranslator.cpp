@@ -3,7 +3,6 @@
 #include "slproperty.h"
 
 #include <QDateTime>
-#include <QDebug>
 
 #include <algorithm>
 #include <limits>
@@ -105,7 +104,6 @@ void SlStatModelTranslator::translate()
             const QDateTime &dt = records.at(i).dateTime;
             if (i == 0)
                 current = dt;
-            qDebug() << current.date() << dt.date();
             if (!isUsable(current))
                 break;
             if (current.date() == dt.date()) {
