@@ -5,12 +5,17 @@
 QByteArray FHeader::toBytes() const
 {
     QByteArray bytes(WireSize, Qt::Uninitialized);
-    uchar *out = reinterpret_cast<uchar *>(bytes.data());
+    writeTo(bytes.data());
+    return bytes;
+}
+
+void FHeader::writeTo(char *data) const
+{
+    uchar *out = reinterpret_cast<uchar *>(data);
     qToLittleEndian<quint16>(index, out);
     qToLittleEndian<quint16>(count, out + 2);
     qToLittleEndian<quint32>(offset, out + 4);
     out[8] = length;
-    return bytes;
 }
 
 FHeader FHeader::fromBytes(const char *data)

@@ -19,6 +19,8 @@ struct FHeader
     static constexpr int WireSize = 9;
 
     QByteArray toBytes() const;
+    // Writes the WireSize bytes of the wire form to out.
+    void writeTo(char *out) const;
     // Reads the first WireSize bytes of data; the caller guarantees they exist.
     static FHeader fromBytes(const char *data);
 };

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -29,6 +30,16 @@ public:
 private:
     std::mutex &lock;
 };
+
+// One wire fragment: the header, length bytes of payload and zeros up to the
+// fragment size, built in a single allocation.
+QByteArray makeFragment(const FHeader &header, const char *payload, int length)
+{
+    QByteArray fragment(SlWFragmentator::FragmentSize, '\0');
+    header.writeTo(fragment.data());
+    std::memcpy(fragment.data() + FHeader::WireSize, payload, static_cast<size_t>(length));
+    return fragment;
+}
 } // namespace
 
 SlWFragmentator::SlWFragmentator(QIODevice *device, QObject *parent)
@@ -97,9 +108,7 @@ bool SlWFragmentator::transmitPacket(FHeader header, QByteArray payload)
 {
     if (payload.size() > MaxPayload)
         return false;
-    QByteArray fragment = header.toBytes();
-    fragment.append(payload);
-    fragment.append(FragmentSize - fragment.size(), '\0');
+    const QByteArray fragment = makeFragment(header, payload.constData(), payload.size());
     emit dataTransmitted(SlPacketInfo{header.count, header.index, header.offset,
                                       SlPacketInfo::FragmentSent, fragment});
     return writeRaw(fragment) == FragmentSize;
@@ -149,9 +158,7 @@ qint64 SlWFragmentator::writeData(const char *data, qint64 len)
             return -1;
         header.index = static_cast<quint16>(index);
         header.length = static_cast<quint8>(qMin<qint64>(MaxPayload, len - sent));
-        QByteArray fragment = header.toBytes();
-        fragment.append(data + sent, header.length);
-        fragment.append(FragmentSize - fragment.size(), '\0');
+        const QByteArray fragment = makeFragment(header, data + sent, header.length);
         sent += header.length;
 
         emit dataTransmitted(
