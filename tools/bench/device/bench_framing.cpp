@@ -48,6 +48,17 @@ private:
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
+// Rates of a run that moved one packet of size bytes in fragments per iteration.
+void setRates(benchmark::State &state, int size, qint64 fragments)
+{
+    const double packets = double(state.iterations());
+    state.counters["fragments/s"] =
+        benchmark::Counter(packets * double(fragments), benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(packets * size / 1e6, benchmark::Counter::kIsRate);
+    state.counters["x_usb_limit"] = benchmark::Counter(
+        packets * double(fragments) / kLinkFragmentsPerSecond, benchmark::Counter::kIsRate);
+}
+
 void BM_FramePacket(benchmark::State &state)
 {
     const int size = int(state.range(0));
@@ -61,12 +72,7 @@ void BM_FramePacket(benchmark::State &state)
         framing.seek(0x100000);
         benchmark::DoNotOptimize(framing.write(packet));
     }
-    const double packets = double(state.iterations());
-    state.counters["fragments/s"] =
-        benchmark::Counter(packets * double(fragments), benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(packets * size / 1e6, benchmark::Counter::kIsRate);
-    state.counters["x_usb_limit"] = benchmark::Counter(
-        packets * double(fragments) / kLinkFragmentsPerSecond, benchmark::Counter::kIsRate);
+    setRates(state, size, fragments);
 }
 
 // The firmware path: a writer on another thread hands each fragment to the
@@ -90,12 +96,7 @@ void BM_FramePacketFromWorker(benchmark::State &state)
             QCoreApplication::processEvents();
         writer.join();
     }
-    const double packets = double(state.iterations());
-    state.counters["fragments/s"] =
-        benchmark::Counter(packets * double(fragments), benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(packets * size / 1e6, benchmark::Counter::kIsRate);
-    state.counters["x_usb_limit"] = benchmark::Counter(
-        packets * double(fragments) / kLinkFragmentsPerSecond, benchmark::Counter::kIsRate);
+    setRates(state, size, fragments);
 }
 
 void BM_Reassemble(benchmark::State &state)
@@ -126,12 +127,7 @@ void BM_Reassemble(benchmark::State &state)
         link->deliver(stream);
     if (received != qint64(size) * qint64(state.iterations()))
         state.SkipWithError("packets were lost");
-    const double packets = double(state.iterations());
-    state.counters["fragments/s"] =
-        benchmark::Counter(packets * count, benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(packets * size / 1e6, benchmark::Counter::kIsRate);
-    state.counters["x_usb_limit"] =
-        benchmark::Counter(packets * count / kLinkFragmentsPerSecond, benchmark::Counter::kIsRate);
+    setRates(state, size, count);
 }
 
 } // namespace
