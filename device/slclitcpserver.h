@@ -16,7 +16,6 @@ class SlProperty;
 class SlCliTCPServer : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(GGadget *device WRITE setDevice)
 public:
     static constexpr quint16 Port = 19022;
 
