@@ -97,29 +97,23 @@ void SlStatModelTranslator::translate()
 
     QVariantList output;
     if (m_method == COLLECT_SAME_DATES) {
+        // One row per day, stamped with the day's earliest record; the first record without a
+        // usable date-time ends the model.
+        const QString listKey = QStringLiteral("list");
         QVariantList group;
-        QDateTime current;
-        int i = 0;
-        while (i < records.size()) {
-            const QDateTime &dt = records.at(i).dateTime;
-            if (i == 0)
-                current = dt;
-            if (!isUsable(current))
+        QDateTime earliest;
+        for (const Record &rec : qAsConst(records)) {
+            if (!isUsable(rec.dateTime))
                 break;
-            if (current.date() == dt.date()) {
-                group.append(records.at(i).map);
-                current = dt;
-                if (i == records.size() - 1)
-                    output.append(
-                        QVariantMap{{kDateTimeKey, current}, {QStringLiteral("list"), group}});
-                ++i;
-            } else {
-                output.append(
-                    QVariantMap{{kDateTimeKey, current}, {QStringLiteral("list"), group}});
+            if (!group.isEmpty() && rec.dateTime.date() != earliest.date()) {
+                output.append(QVariantMap{{kDateTimeKey, earliest}, {listKey, group}});
                 group.clear();
-                current = dt;
             }
+            group.append(rec.map);
+            earliest = rec.dateTime;
         }
+        if (!group.isEmpty())
+            output.append(QVariantMap{{kDateTimeKey, earliest}, {listKey, group}});
     } else if (m_method == PASS_TROUGHT) {
         for (const Record &rec : qAsConst(records)) {
             if (isUsable(rec.dateTime))
