@@ -370,6 +370,7 @@ void SlProperty::setValue(const QVariant &v)
     }
     m_rawData = bytes;
     m_rawKnown = true;
+    // A receiver of the signal above may have written through the shared link meanwhile.
     device->seek(m_offset);
     device->write(bytes);
 }
