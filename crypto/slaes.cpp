@@ -97,12 +97,12 @@ constexpr Tables T = makeTables();
 constexpr int MAX_ROUNDS = 14;
 constexpr int MAX_SCHEDULE_WORDS = 4 * (MAX_ROUNDS + 1);
 
-// Per-call cipher state: both key schedules and the CBC chaining value.
+// Per-call cipher state: the key schedules and the CBC chaining value.
 struct Context
 {
     quint32 enc[MAX_SCHEDULE_WORDS] = {};
+    // Filled only for decryption.
     quint32 dec[MAX_SCHEDULE_WORDS] = {};
-    int keyLengthCode = 0;
     int nk = 0;
     int nr = 0;
     quint8 chain[SlAes::BLOCK_SIZE] = {};
@@ -122,7 +122,7 @@ quint32 subWord(quint32 w)
                 T.sbox[w & 0xff]);
 }
 
-void expandKey(Context &ctx, const quint8 *key)
+void expandEncryptionKey(Context &ctx, const quint8 *key)
 {
     const int words = 4 * (ctx.nr + 1);
     for (int i = 0; i < ctx.nk; ++i)
@@ -138,7 +138,10 @@ void expandKey(Context &ctx, const quint8 *key)
         }
         ctx.enc[i] = ctx.enc[i - ctx.nk] ^ temp;
     }
+}
 
+void expandDecryptionKey(Context &ctx)
+{
     // Equivalent inverse cipher: round keys in reverse order, the inner ones
     // passed through InvMixColumns (Td of the S-box value is InvMixColumns of
     // that byte alone).
@@ -254,18 +257,7 @@ QByteArray SlAes::run(Direction direction, const QByteArray &data, const QByteAr
 {
     if (ok)
         *ok = false;
-    Context ctx;
-    switch (key.size()) {
-    case 16:
-        ctx.keyLengthCode = 0;
-        break;
-    case 24:
-        ctx.keyLengthCode = 1;
-        break;
-    case 32:
-        ctx.keyLengthCode = 2;
-        break;
-    default:
+    if (key.size() != 16 && key.size() != 24 && key.size() != 32) {
         qDebug() << "SlAes: key length should be 128, 192 or 256 bits";
         return QByteArray();
     }
@@ -279,12 +271,14 @@ QByteArray SlAes::run(Direction direction, const QByteArray &data, const QByteAr
         qDebug() << "SlAes: data length should be a multiple of 16 bytes, got" << data.size();
         return QByteArray();
     }
-    ctx.nk = 4 + 2 * ctx.keyLengthCode;
+    Context ctx;
+    ctx.nk = key.size() / 4;
     ctx.nr = ctx.nk + 6;
-    expandKey(ctx, reinterpret_cast<const quint8 *>(key.constData()));
-    if (iv.isEmpty())
-        std::memset(ctx.chain, 0, sizeof(ctx.chain));
-    else
+    expandEncryptionKey(ctx, reinterpret_cast<const quint8 *>(key.constData()));
+    if (direction == DIRECTION_DECRYPT)
+        expandDecryptionKey(ctx);
+    // An empty iv leaves the chaining value at its sixteen zero bytes.
+    if (!iv.isEmpty())
         std::memcpy(ctx.chain, iv.constData(), sizeof(ctx.chain));
 
     QByteArray out(data.size(), Qt::Uninitialized);
