@@ -24,6 +24,15 @@ bool SlPasswordManipulator::allDigits() const
     return true;
 }
 
+int SlPasswordManipulator::textValue() const
+{
+    // A PIN too long for an int has no number, so it cannot count as valid;
+    // neither has an empty one.
+    bool ok = false;
+    const int number = m_text.toInt(&ok, 10);
+    return allDigits() && ok ? number : -1;
+}
+
 void SlPasswordManipulator::setValue(int value)
 {
     if (m_value == value)
@@ -48,9 +57,7 @@ void SlPasswordManipulator::setDigits(int digits)
     // Cutting or widening the PIN changes what it spells, so the text and
     // the number must follow or bindings would show the old PIN.
     if (m_text != before) {
-        bool ok = false;
-        const int number = m_text.toInt(&ok, 10);
-        setValue(!m_text.isEmpty() && allDigits() && ok ? number : -1);
+        setValue(textValue());
         if (isValid() != wasValid)
             emit isValidChanged(isValid());
         emit textChanged(m_text);
@@ -86,11 +93,7 @@ void SlPasswordManipulator::digitManipulate(int digit, bool up)
     }
     m_text[digit] = QLatin1Char(char('0' + next));
 
-    const bool complete = allDigits();
-    bool ok = false;
-    const int number = complete ? m_text.toInt(&ok, 10) : -1;
-    // A PIN too long for an int has no number, so it cannot count as valid.
-    setValue(complete && ok ? number : -1);
+    setValue(textValue());
     emit isValidChanged(isValid());
     emit textChanged(m_text);
 }

@@ -38,6 +38,8 @@ public slots:
 private:
     void fitText();
     bool allDigits() const;
+    // The number the text spells, or -1 when it spells none.
+    int textValue() const;
     void setValue(int value);
 
     QString m_text;
