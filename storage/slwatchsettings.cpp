@@ -200,31 +200,24 @@ bool SlWatchSettings::writeSetting(const QString &name, const QByteArray &value)
         qDebug() << "SlWatchSettings::writeSetting:" << name << "cannot be encrypted";
         return false;
     }
-    QSqlQuery select(m_db);
-    if (!prepare(select, QStringLiteral("SELECT data FROM Settings WHERE name=(?)"),
+    // A write usually replaces a value, so it is one UPDATE; only a name not
+    // stored yet takes a second statement to insert it.
+    QSqlQuery update(m_db);
+    if (!prepare(update, QStringLiteral("UPDATE Settings SET data=(?) WHERE name=(?)"),
                  "SlWatchSettings::writeSetting"))
         return false;
-    select.addBindValue(name);
-    if (!execute(select, "SlWatchSettings::writeSetting"))
-        return false;
-    const bool exists = select.next();
-    select.finish();
-
-    QSqlQuery write(m_db);
-    if (exists) {
-        if (!prepare(write, QStringLiteral("UPDATE Settings SET data=(?) WHERE name=(?)"),
+    update.addBindValue(blob);
+    update.addBindValue(name);
+    bool written = execute(update, "SlWatchSettings::writeSetting");
+    if (written && update.numRowsAffected() == 0) {
+        QSqlQuery insert(m_db);
+        if (!prepare(insert, QStringLiteral("INSERT INTO Settings (name, data) VALUES(?, ?)"),
                      "SlWatchSettings::writeSetting"))
             return false;
-        write.addBindValue(blob);
-        write.addBindValue(name);
-    } else {
-        if (!prepare(write, QStringLiteral("INSERT INTO Settings (name, data) VALUES(?, ?)"),
-                     "SlWatchSettings::writeSetting"))
-            return false;
-        write.addBindValue(name);
-        write.addBindValue(blob);
+        insert.addBindValue(name);
+        insert.addBindValue(blob);
+        written = execute(insert, "SlWatchSettings::writeSetting");
     }
-    const bool written = execute(write, "SlWatchSettings::writeSetting");
     qDebug() << "SlWatchSettings::writeSetting" << name << written;
     return written;
 }
