@@ -7,7 +7,7 @@
 #include <QtEndian>
 
 namespace {
-constexpr qint64 kNtpToUnixMsecs = 2208988800000LL;
+constexpr qint64 kNtpToUnixMsecs = NtpReply::kNtpToUnixSeconds * 1000;
 constexpr char kClientFirstByte = 0x23; // leap indicator 0, version 4, mode 3
 constexpr int kServerMode = 4;
 constexpr int kLeapUnsynchronised = 3;

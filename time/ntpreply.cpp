@@ -3,11 +3,6 @@
 #include <QSharedData>
 #include <QtEndian>
 
-namespace {
-// Seconds from 1900-01-01 (the NTP epoch) to 1970-01-01 (the Unix epoch).
-constexpr qint64 kNtpToUnixSeconds = 2208988800LL;
-} // namespace
-
 class NtpReplyData : public QSharedData
 {
 public:

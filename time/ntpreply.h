@@ -15,6 +15,8 @@ public:
     // The NTP header and the room kept for an optional key id and digest.
     static constexpr int kHeaderSize = 48;
     static constexpr int kPacketSize = 68;
+    // Seconds from 1900-01-01 (the NTP epoch) to 1970-01-01 (the Unix epoch).
+    static constexpr qint64 kNtpToUnixSeconds = 2208988800LL;
 
     NtpReply();
     NtpReply(const QByteArray &datagram, const QDateTime &destinationTime);
