@@ -46,8 +46,7 @@ void SlTimeSync::setEnabled(bool enabled)
     m_enabled = enabled;
     emit enabledChanged(this->enabled());
     if (enabled) {
-        m_timer.stop();
-        m_timer.start();
+        m_timer.start(); // restarts a running timer as well
         m_ntpClient.sendRequest();
     }
 }
