@@ -65,6 +65,15 @@ SlDeviceRecord record(const QString &serial, const QString &pin)
     return r;
 }
 
+SlWatchSettings::Version makeVersion(int major, int minor = 0, int patch = 0)
+{
+    SlWatchSettings::Version v;
+    v.major = major;
+    v.minor = minor;
+    v.patch = patch;
+    return v;
+}
+
 QVariantMap model(int n)
 {
     return QVariantMap{{"steps", n}, {"label", QStringLiteral("day %1").arg(n)}};
@@ -249,11 +258,7 @@ void TestSlWatchSettings::typedSettings()
         QVERIFY(settings->bannerLink(&found).isEmpty());
         QVERIFY(!found);
 
-        SlWatchSettings::Version v;
-        v.major = 1;
-        v.minor = 3;
-        v.patch = 9;
-        QVERIFY(settings->setVersion(v));
+        QVERIFY(settings->setVersion(makeVersion(1, 3, 9)));
         SlUser user;
         user.assign("Ann", "a@b", 0, true);
         QVERIFY(settings->saveUser(&user));
@@ -291,11 +296,7 @@ void TestSlWatchSettings::typedSettings()
 void TestSlWatchSettings::versionStoredForm()
 {
     auto settings = open();
-    SlWatchSettings::Version v;
-    v.major = 1;
-    v.minor = 3;
-    v.patch = 9;
-    QVERIFY(settings->setVersion(v));
+    QVERIFY(settings->setVersion(makeVersion(1, 3, 9)));
     bool ok = false;
     const QByteArray plain =
         SlAesEnvelope(KEY, 1).decrypt(storedBlob(dbPath(), "Settings", "name='version'"), &ok);
@@ -306,9 +307,7 @@ void TestSlWatchSettings::versionStoredForm()
 void TestSlWatchSettings::tamperedValueIsNotFound()
 {
     auto settings = open();
-    SlWatchSettings::Version v;
-    v.major = 2;
-    QVERIFY(settings->setVersion(v));
+    QVERIFY(settings->setVersion(makeVersion(2)));
     const QByteArray blob = storedBlob(dbPath(), "Settings", "name='version'");
     QCOMPARE(blob.size(), 52);
 
@@ -340,9 +339,7 @@ void TestSlWatchSettings::foreignValuesGiveDefaults()
     {
         // The same file written on another computer.
         auto foreign = open(OTHER_KEY);
-        SlWatchSettings::Version v;
-        v.major = 9;
-        QVERIFY(foreign->setVersion(v));
+        QVERIFY(foreign->setVersion(makeVersion(9)));
         QVERIFY(foreign->setFirstRun(false));
         SlUser user;
         user.assign("Eve", "e@x", 5, true);
