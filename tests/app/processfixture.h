@@ -14,8 +14,8 @@ class ProgramSandbox
 public:
     ProgramSandbox()
     {
-        for (const char *sub : {"home", "config", "runtime", "tmp"})
-            QDir(m_dir.path()).mkpath(QString::fromLatin1(sub));
+        for (const auto &folder : kFolders)
+            QDir(m_dir.path()).mkpath(QString::fromLatin1(folder.name));
         QFile::setPermissions(path(QStringLiteral("runtime")), QFileDevice::ReadOwner |
                                                                    QFileDevice::WriteOwner |
                                                                    QFileDevice::ExeOwner);
@@ -27,12 +27,20 @@ public:
     QProcessEnvironment environment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("runtime")));
-        env.insert(QStringLiteral("TMPDIR"), path(QStringLiteral("tmp")));
+        for (const auto &folder : kFolders)
+            env.insert(QString::fromLatin1(folder.variable),
+                       path(QString::fromLatin1(folder.name)));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         return env;
+    }
+
+    // The same folders for a program object made inside the test process; the
+    // working directory becomes the private home.
+    void useForThisProcess() const
+    {
+        for (const auto &folder : kFolders)
+            qputenv(folder.variable, path(QString::fromLatin1(folder.name)).toLocal8Bit());
+        QDir::setCurrent(path(QStringLiteral("home")));
     }
 
     static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/corvane"); }
@@ -67,5 +75,14 @@ public:
     }
 
 private:
+    struct Folder
+    {
+        const char *variable;
+        const char *name;
+    };
+    static constexpr Folder kFolders[] = {{"HOME", "home"},
+                                          {"XDG_CONFIG_HOME", "config"},
+                                          {"XDG_RUNTIME_DIR", "runtime"},
+                                          {"TMPDIR", "tmp"}};
     QTemporaryDir m_dir;
 };

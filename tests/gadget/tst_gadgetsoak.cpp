@@ -1,3 +1,4 @@
+#include "../app/processfixture.h"
 #include "fragmentpeer.h"
 
 #include "app/slapplogic.h"
@@ -46,7 +47,7 @@ private slots:
 private:
     void cycle(int round);
 
-    QTemporaryDir dir;
+    ProgramSandbox box;
     std::unique_ptr<SlAppLogic> hub;
     int created = 0;
     int destroyed = 0;
@@ -54,16 +55,9 @@ private:
 
 void TestGadgetSoak::initTestCase()
 {
-    QVERIFY(dir.isValid());
     // Thousands of connection lines would only bury the figures.
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    for (const char *sub : {"home", "config", "runtime", "tmp"})
-        QDir(dir.path()).mkpath(QString::fromLatin1(sub));
-    qputenv("HOME", dir.filePath("home").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", dir.filePath("runtime").toLocal8Bit());
-    qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
-    QDir::setCurrent(dir.filePath("home"));
+    box.useForThisProcess();
     QVERIFY(FragmentPeer::waitForFreePort(SlIODeviceServer::TcpPort));
     hub = std::make_unique<SlAppLogic>();
     connect(hub.get(), &SlAppLogic::deviceChanged, this, [this](GGadget *gadget) {

@@ -1,3 +1,4 @@
+#include "../app/processfixture.h"
 #include "../e2e/simrunner.h"
 #include "fragmentpeer.h"
 
@@ -52,21 +53,14 @@ private:
     FragmentPeer *connectPeer();
     bool waitForAttach(FragmentPeer *peer);
 
-    QTemporaryDir dir;
+    ProgramSandbox box;
     std::unique_ptr<SlAppLogic> hub;
     QList<FragmentPeer *> peers;
 };
 
 void TestHubGadget::initTestCase()
 {
-    QVERIFY(dir.isValid());
-    for (const char *sub : {"home", "config", "runtime", "tmp", "cwd"})
-        QDir(dir.path()).mkpath(QString::fromLatin1(sub));
-    qputenv("HOME", dir.filePath("home").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", dir.filePath("runtime").toLocal8Bit());
-    qputenv("TMPDIR", dir.filePath("tmp").toLocal8Bit());
-    QDir::setCurrent(dir.filePath("cwd"));
+    box.useForThisProcess();
 }
 
 void TestHubGadget::init()
