@@ -27,6 +27,11 @@ QString serviceHostName()
     return QUrl(serviceOrigin()).host();
 }
 
+QString serviceCaFile()
+{
+    return qEnvironmentVariable("CORVANE_SERVICE_CA");
+}
+
 QString defaultNtpHost()
 {
     return fromEnvironment("CORVANE_NTP_HOST", serviceHostName());

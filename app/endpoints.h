@@ -13,6 +13,10 @@ QString serviceOrigin();
 // Host part of serviceOrigin(): the organisation domain of the application.
 QString serviceHostName();
 
+// CORVANE_SERVICE_CA: a PEM file of CA certificates trusted besides the system's, for a
+// self-hosted service, demonstrations and tests. Empty by default.
+QString serviceCaFile();
+
 // CORVANE_NTP_HOST overrides it; by default the web service's host name.
 QString defaultNtpHost();
 

@@ -1,22 +1,39 @@
 #include "slapplogic.h"
 
 #include "app/appinfo.h"
+#include "app/endpoints.h"
 #include "app/taskbarutility.h"
+#include "crypto/slaesenvelope.h"
 #include "model/ggadget.h"
 #include "model/slproperty.h"
+#include "storage/sldevicerecord.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
+#include <QtEndian>
 
 SlAppLogic::SlAppLogic(QObject *parent)
-    : QObject(parent)
+    : SlServiceHub(parent)
 {
     connect(&m_deviceServer, &SlIODeviceServer::newDeviceConnected, this,
             &SlAppLogic::onDeviceConnected);
+    connect(this, &SlAppLogic::deviceChanged, this, &SlServiceHub::gadgetChanged);
+    connect(&m_webService, &SlWebService::userRegisterRequestFinished, this, &SlAppLogic::onSignUp);
+    connect(&m_webService, &SlWebService::userEmailConfirmationRequestFinished, this,
+            &SlAppLogic::onSignUp);
+    connect(&m_webService, &SlWebService::userLoginRequestFinished, this, &SlAppLogic::onSignUp);
+    connect(&m_webService, &SlWebService::deviceRegistrationRequestFinished, this,
+            &SlAppLogic::onDeviceRegistered);
+
+    m_webService.setServiceHost(Endpoints::serviceOrigin());
+    m_webService.setHostKey(AppInfo::hostKey());
+    m_webService.setSslConfiguration(
+        SlWebService::configurationWithCaFile(Endpoints::serviceCaFile()));
     m_deviceServer.setEnabled(true);
 
     m_settings.loadUser(&m_user);
@@ -53,6 +70,11 @@ SlAppLogic::~SlAppLogic()
         delete m_device;
         m_device = nullptr;
     }
+}
+
+bool SlAppLogic::isServiceMode() const
+{
+    return AppInfo::isServiceMode();
 }
 
 bool SlAppLogic::hidden() const
@@ -146,6 +168,8 @@ void SlAppLogic::onDeviceConnected()
         return;
     m_device->sendCommand(GGadget::DEVICE_COMMAND_ATTACHED);
     m_device->sendCommand(GGadget::DEVICE_COMMAND_REQUEST_ALL_DATA);
+    connect(m_device, &GGadget::serialChanged, this, &SlAppLogic::onDeviceSerialNumberChanged);
+    connect(m_device, &GGadget::serverKeyChanged, this, &SlAppLogic::onDeviceServerKeyChanged);
     connect(m_device, &GGadget::deviceKeyChanged, this, &SlAppLogic::onDeviceDeviceKeyChanged);
 }
 
@@ -159,6 +183,81 @@ void SlAppLogic::onDeviceDisconnected()
         emit deviceChanged(nullptr);
     }
     m_deviceServer.setEnabled(true);
+    m_webService.setSerial(QStringLiteral("invalid"));
+    m_webService.setServerKey(QByteArray());
+}
+
+void SlAppLogic::onDeviceSerialNumberChanged()
+{
+    if (m_device)
+        m_webService.setSerial(m_device->serial());
+}
+
+void SlAppLogic::onDeviceServerKeyChanged()
+{
+    if (m_device)
+        m_webService.setServerKey(m_device->serverKey());
+}
+
+void SlAppLogic::onSignUp(QVariantMap map, int error)
+{
+    // A success without a "customer" object carries no account: the stored one stays.
+    if (error != SlWebService::SUCCESSFUL || map.isEmpty())
+        return;
+    m_user.assign(
+        map.value(QStringLiteral("name")).toString(), map.value(QStringLiteral("email")).toString(),
+        map.value(QStringLiteral("id")).toInt(), map.value(QStringLiteral("is_active")).toBool());
+    if (!m_settings.saveUser(&m_user))
+        qDebug() << "onSignUp: cannot store the user";
+    if (m_device)
+        m_device->authorize();
+}
+
+void SlAppLogic::onDeviceRegistered(QVariantMap map, int error)
+{
+    if (error != SlWebService::SUCCESSFUL)
+        return;
+    if (!m_device) {
+        qDebug() << "onDeviceRegistered: no gadget to register";
+        return;
+    }
+    static const QRegularExpression hexText(QStringLiteral("^([0-9a-fA-F]{2})+$"));
+    const QString keyText = map.value(QStringLiteral("device_key")).toString();
+    if (!hexText.match(keyText).hasMatch()) {
+        qDebug() << "onDeviceRegistered: device_key is not hexadecimal";
+        return;
+    }
+    const QByteArray envelope = QByteArray::fromHex(keyText.toLatin1());
+    // The stated length must lie within the ciphertext; the form carries no digest to tell.
+    const int head = SlAesEnvelope::IV_SIZE + SlAesEnvelope::LENGTH_SIZE;
+    if (envelope.size() < head ||
+        qFromBigEndian<quint32>(envelope.constData() + SlAesEnvelope::IV_SIZE) >
+            quint32(envelope.size() - head)) {
+        qDebug() << "onDeviceRegistered: device_key states a length beyond its text";
+        return;
+    }
+    bool ok = false;
+    const QByteArray deviceKey =
+        SlAesEnvelope(m_device->serverKey(), SlAesEnvelope::MODE_PLAIN).decrypt(envelope, &ok);
+    if (!ok) {
+        qDebug() << "onDeviceRegistered: device_key does not decrypt with the gadget's key";
+        return;
+    }
+    SlDeviceRecord record;
+    record.serial = m_device->serial();
+    record.deviceKey = deviceKey;
+    record.serverKey = m_device->serverKey();
+    record.pin = map.value(QStringLiteral("pin")).toString();
+    record.description = map.value(QStringLiteral("model_description")).toString();
+    record.userId = m_user.id();
+    record.produced = map.value(QStringLiteral("produced_date")).toDateTime();
+    record.activated = map.value(QStringLiteral("activated_date")).toDateTime();
+    if (!m_device->authorize(record)) {
+        qDebug() << "Fail authorize device";
+        return;
+    }
+    if (!m_settings.saveDevice(record))
+        qDebug() << "onDeviceRegistered: cannot store the gadget";
 }
 
 void SlAppLogic::onDeviceDeviceKeyChanged()

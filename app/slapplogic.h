@@ -3,7 +3,9 @@
 #include "device/sliodeviceserver.h"
 #include "model/ggadget.h"
 #include "storage/slwatchsettings.h"
+#include "web/slservicehub.h"
 #include "web/sluser.h"
+#include "web/slwebservice.h"
 
 #include <QObject>
 #include <QString>
@@ -11,10 +13,11 @@
 
 // The one object that owns the program's long-lived services and the current
 // gadget, and answers the interface's questions about the application.
-class SlAppLogic : public QObject
+class SlAppLogic : public SlServiceHub
 {
     Q_OBJECT
     Q_PROPERTY(SlUser *user READ user NOTIFY userChanged)
+    Q_PROPERTY(SlWebService *webService READ webService NOTIFY webServiceChanged)
     Q_PROPERTY(GGadget *device READ device NOTIFY deviceChanged)
     Q_PROPERTY(bool devver READ devver NOTIFY devverChanged)
     Q_PROPERTY(bool isUpdated READ isUpdated WRITE setIsUpdated NOTIFY isUpdatedChanged)
@@ -71,8 +74,10 @@ public:
     ~SlAppLogic() override;
 
     SlUser *user() { return &m_user; }
-    SlWatchSettings *settings() { return &m_settings; }
-    GGadget *device() const { return m_device; }
+    SlWebService *webService() override { return &m_webService; }
+    SlWatchSettings *settings() override { return &m_settings; }
+    GGadget *device() const override { return m_device; }
+    bool isServiceMode() const override;
     SlIODeviceServer *deviceServer() { return &m_deviceServer; }
     bool isUpdated() const { return m_isUpdated; }
     bool hidden() const;
@@ -85,6 +90,7 @@ public:
 
 signals:
     void userChanged(SlUser *user);
+    void webServiceChanged(SlWebService *webService);
     void deviceChanged(GGadget *device);
     void devverChanged(bool devver);
     void isUpdatedChanged(bool isUpdated);
@@ -96,8 +102,12 @@ public slots:
     void testfunction(QVariant value);
 
 private slots:
+    void onSignUp(QVariantMap map, int error);
+    void onDeviceRegistered(QVariantMap map, int error);
     void onDeviceConnected();
     void onDeviceDisconnected();
+    void onDeviceSerialNumberChanged();
+    void onDeviceServerKeyChanged();
     void onDeviceDeviceKeyChanged();
 
 public:
@@ -111,6 +121,7 @@ private:
     void detectUpdate();
 
     SlUser m_user;
+    SlWebService m_webService;
     SlIODeviceServer m_deviceServer;
     GGadget *m_device = nullptr;
     bool m_isUpdated = false;

@@ -13,18 +13,24 @@
 #include "time/sltimemanipulator.h"
 #include "time/sltimesync.h"
 #include "web/sluser.h"
+#include "web/slwatchbanner.h"
+#include "web/slwatchimage.h"
+#include "web/slwebservice.h"
 
 #include <QQmlEngine>
 #include <QUrl>
 
 void registerInterfaceTypes()
 {
+    qmlRegisterType<SlWatchImage>("sl.watch.image", 1, 0, "WatchImage");
     qmlRegisterType<TaskBarUtility>("sl.watch.logic", 1, 0, "TaskBarUtility");
     qmlRegisterType<SlProperty>("sl.watch.logic", 1, 0, "SlProperty");
     qmlRegisterType<SlStatModelTranslator>("sl.watch.logic", 1, 0, "StatModelTranslator");
     qmlRegisterType<SlHelper>("sl.private.helper", 1, 0, "Helper");
     qmlRegisterType<SlIODeviceServer>("sl.watch.server", 1, 0, "SlIODevicePool");
     qmlRegisterType<GGadget>("sl.watch.logic", 1, 0, "GGadget");
+    qmlRegisterType<SlWebService>("sl.watch.server", 1, 0, "SlWebService");
+    qmlRegisterType<SlWatchBanner>("sl.watch.logic", 1, 0, "SlWatchBanner");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
     qmlRegisterType<SlUser>("sl.watch.logic", 1, 0, "SlUser");
     qmlRegisterType<SlTimeSync>("sl.watch.logic", 1, 0, "TimeSync");

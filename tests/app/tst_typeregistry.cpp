@@ -33,11 +33,14 @@ void TstTypeRegistry::creatableFromQml_data()
     {
         const char *module, *name, *className;
     } rows[] = {
+        {"sl.watch.image", "WatchImage", "SlWatchImage"},
         {"sl.watch.logic", "TaskBarUtility", "TaskBarUtility"},
         {"sl.watch.logic", "SlProperty", "SlProperty"},
         {"sl.watch.logic", "StatModelTranslator", "SlStatModelTranslator"},
         {"sl.private.helper", "Helper", "SlHelper"},
         {"sl.watch.logic", "GGadget", "GGadget"},
+        {"sl.watch.server", "SlWebService", "SlWebService"},
+        {"sl.watch.logic", "SlWatchBanner", "SlWatchBanner"},
         {"sl.watch.logic", "SlUser", "SlUser"},
         {"sl.watch.logic", "TimeSync", "SlTimeSync"},
         {"sl.watch.logic", "PasswordManipulator", "SlPasswordManipulator"},
