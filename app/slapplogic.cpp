@@ -7,6 +7,7 @@
 #include "model/ggadget.h"
 #include "model/slproperty.h"
 #include "storage/sldevicerecord.h"
+#include "web/slparamsender.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -29,12 +30,14 @@ SlAppLogic::SlAppLogic(QObject *parent)
     connect(&m_webService, &SlWebService::userLoginRequestFinished, this, &SlAppLogic::onSignUp);
     connect(&m_webService, &SlWebService::deviceRegistrationRequestFinished, this,
             &SlAppLogic::onDeviceRegistered);
+    connect(this, &SlAppLogic::deviceChanged, &m_jobProcessor, &JobProcessor::setDevice);
 
     m_webService.setServiceHost(Endpoints::serviceOrigin());
     m_webService.setHostKey(AppInfo::hostKey());
     m_webService.setSslConfiguration(
         SlWebService::configurationWithCaFile(Endpoints::serviceCaFile()));
     m_deviceServer.setEnabled(true);
+    m_paramSender = new SlParamSender(this);
 
     m_settings.loadUser(&m_user);
     detectUpdate();

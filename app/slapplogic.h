@@ -3,6 +3,7 @@
 #include "device/sliodeviceserver.h"
 #include "model/ggadget.h"
 #include "storage/slwatchsettings.h"
+#include "web/jobprocessor.h"
 #include "web/slservicehub.h"
 #include "web/sluser.h"
 #include "web/slwebservice.h"
@@ -13,6 +14,8 @@
 
 // The one object that owns the program's long-lived services and the current
 // gadget, and answers the interface's questions about the application.
+class SlParamSender;
+
 class SlAppLogic : public SlServiceHub
 {
     Q_OBJECT
@@ -79,6 +82,8 @@ public:
     GGadget *device() const override { return m_device; }
     bool isServiceMode() const override;
     SlIODeviceServer *deviceServer() { return &m_deviceServer; }
+    JobProcessor *jobProcessor() { return &m_jobProcessor; }
+    SlParamSender *paramSender() { return m_paramSender; }
     bool isUpdated() const { return m_isUpdated; }
     bool hidden() const;
     bool autorun() const;
@@ -122,8 +127,10 @@ private:
 
     SlUser m_user;
     SlWebService m_webService;
+    JobProcessor m_jobProcessor{&m_webService};
     SlIODeviceServer m_deviceServer;
     GGadget *m_device = nullptr;
     bool m_isUpdated = false;
+    SlParamSender *m_paramSender = nullptr;
     SlWatchSettings m_settings;
 };
