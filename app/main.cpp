@@ -8,6 +8,8 @@
 #include "app/typeregistry.h"
 #include "platform/platform.h"
 #include "storage/slwatchsettings.h"
+#include "update/slappupdaterclient.h"
+#include "web/slwebservice.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -76,6 +78,10 @@ int main(int argc, char *argv[])
     }
 
     registerInterfaceTypes();
+    // The interface makes its own updater; it reaches the service the hub talks to.
+    SlAppUpdaterClient::setDefaultServiceOrigin(Endpoints::serviceOrigin());
+    SlAppUpdaterClient::setDefaultSslConfiguration(
+        SlWebService::configurationWithCaFile(Endpoints::serviceCaFile()));
 
     auto *appLogic = new SlAppLogic(engine.get());
     auto *helper = new SlHelper(engine.get());

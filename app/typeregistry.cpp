@@ -12,6 +12,8 @@
 #include "time/slntpclient.h"
 #include "time/sltimemanipulator.h"
 #include "time/sltimesync.h"
+#include "update/slappupdaterclient.h"
+#include "update/slfirmwareupdater.h"
 #include "web/sluser.h"
 #include "web/slwatchbanner.h"
 #include "web/slwatchimage.h"
@@ -31,6 +33,8 @@ void registerInterfaceTypes()
     qmlRegisterType<GGadget>("sl.watch.logic", 1, 0, "GGadget");
     qmlRegisterType<SlWebService>("sl.watch.server", 1, 0, "SlWebService");
     qmlRegisterType<SlWatchBanner>("sl.watch.logic", 1, 0, "SlWatchBanner");
+    qmlRegisterType<SlAppUpdaterClient>("sl.app.updater", 1, 0, "AppUpdater");
+    qmlRegisterType<SlFirmwareUpdater>("sl.app.updater", 1, 0, "FirmwareUpdater");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
     qmlRegisterType<SlUser>("sl.watch.logic", 1, 0, "SlUser");
     qmlRegisterType<SlTimeSync>("sl.watch.logic", 1, 0, "TimeSync");

@@ -206,7 +206,8 @@ bool GGadget::writeFirmware(const QByteArray &data, qint64 offset)
     const qint32 address = qint32(quint32(FirmwareBase + offset));
     if (!m_link->seek(address))
         return false;
-    return m_link->write(data) >= 0;
+    // A transfer cut short (the watch gone, a refused write) is no accepted image.
+    return m_link->write(data) == data.size();
 }
 
 void GGadget::setWriteDelay(int delay)

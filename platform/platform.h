@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The few calls that differ between Windows and Linux. Each system has its own
 // implementation file; the rest of the program sees only these functions.
@@ -21,6 +22,12 @@ bool isAutorun();
 bool setAutorun(bool on);
 // Where the entry lives (a file path on Linux, the registry key on Windows).
 QString autostartLocation();
+
+// Starts program with arguments, detached, with administrator rights (the system asks the
+// user); false when it could not be started. Linux goes through pkexec, Windows through the
+// shell's "runas".
+bool startDetachedElevated(const QString &program, const QStringList &arguments,
+                           const QString &workingDirectory);
 
 // Turns the system's polite termination requests (SIGTERM, SIGINT, SIGHUP on
 // Linux) into a normal quit of the event loop, so that shutdown runs as after a

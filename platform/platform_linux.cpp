@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -134,6 +136,16 @@ void quitOnTerminationRequest()
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+}
+
+bool startDetachedElevated(const QString &program, const QStringList &arguments,
+                           const QString &workingDirectory)
+{
+    // Only the system's own pkexec, never one found first on a user-controlled PATH.
+    const QString pkexec = QStringLiteral("/usr/bin/pkexec");
+    if (!QFileInfo(pkexec).isExecutable())
+        return false;
+    return QProcess::startDetached(pkexec, QStringList{program} + arguments, workingDirectory);
 }
 
 } // namespace Platform

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QSettings>
 
+#include <shellapi.h>
 #include <windows.h>
 
 namespace {
@@ -69,6 +70,17 @@ void quitOnTerminationRequest()
 {
     // Windows ends a session through window messages, which Qt already turns
     // into a quit of the application.
+}
+
+bool startDetachedElevated(const QString &program, const QStringList &arguments,
+                           const QString &workingDirectory)
+{
+    const QString parameters = arguments.join(QLatin1Char(' '));
+    const HINSTANCE result = ShellExecuteW(
+        nullptr, L"runas", reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(program).utf16()),
+        reinterpret_cast<LPCWSTR>(parameters.utf16()),
+        reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(workingDirectory).utf16()), 0);
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 } // namespace Platform

@@ -210,6 +210,21 @@ class Handler(BaseHTTPRequestHandler):
             self.send(200, out)
 
 
+class TlsServer(ThreadingHTTPServer):
+    """Shakes hands in each connection's own thread, so that one silent client never holds up
+    the others."""
+
+    daemon_threads = True
+    context = None
+
+    def finish_request(self, request, client_address):
+        try:
+            request = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        self.RequestHandlerClass(request, client_address, self)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cert", required=True, help="server certificate (PEM)")
@@ -241,11 +256,9 @@ def main():
                 else:
                     Handler.state.defaults[key] = entry
 
-    server = ThreadingHTTPServer(("127.0.0.1", opts.port), Handler)
-    server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(opts.cert, opts.key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server = TlsServer(("127.0.0.1", opts.port), Handler)
+    server.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    server.context.load_cert_chain(opts.cert, opts.key)
     print(f"LISTENING port={server.server_address[1]}", flush=True)
     try:
         server.serve_forever()
