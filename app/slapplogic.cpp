@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QEventLoop>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimer>
@@ -20,6 +19,7 @@
 
 SlAppLogic::SlAppLogic(QObject *parent)
     : SlServiceHub(parent)
+    , m_settings(AppInfo::hostKey())
 {
     connect(&m_deviceServer, &SlIODeviceServer::newDeviceConnected, this,
             &SlAppLogic::onDeviceConnected);
@@ -65,11 +65,8 @@ SlAppLogic::~SlAppLogic()
         // The hub keeps the gadget to the end: a disconnection during the wait must not hand it
         // to a deferred deletion that no event loop will run any more.
         disconnect(m_device, nullptr, this, nullptr);
+        // The link flushes it within a bounded wait of its own as it goes.
         m_device->sendCommand(GGadget::DEVICE_COMMAND_DEATTACHED);
-        // Give the command time to leave before the connection goes with the gadget.
-        QEventLoop loop;
-        QTimer::singleShot(200, &loop, &QEventLoop::quit);
-        loop.exec();
         delete m_device;
         m_device = nullptr;
     }

@@ -1,12 +1,13 @@
 #include "typeregistry.h"
 
+#include "app/endpoints.h"
 #include "app/slapplogic.h"
 #include "app/slhelper.h"
 #include "app/taskbarutility.h"
 #include "crypto/slpasswordmanipulator.h"
-#include "device/slclitcpserver.h"
 #include "device/sliodeviceserver.h"
 #include "model/ggadget.h"
+#include "model/slclitcpserver.h"
 #include "model/slproperty.h"
 #include "model/slstatmodeltranslator.h"
 #include "time/slntpclient.h"
@@ -37,6 +38,7 @@ void registerInterfaceTypes()
     qmlRegisterType<SlFirmwareUpdater>("sl.app.updater", 1, 0, "FirmwareUpdater");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
     qmlRegisterType<SlUser>("sl.watch.logic", 1, 0, "SlUser");
+    SlTimeSync::setDefaultHost(Endpoints::defaultNtpHost());
     qmlRegisterType<SlTimeSync>("sl.watch.logic", 1, 0, "TimeSync");
     qmlRegisterType<SlPasswordManipulator>("sl.watch.logic", 1, 0, "PasswordManipulator");
     qmlRegisterType<SlTimeManipulator>("sl.watch.logic", 1, 0, "TimeManipulator");

@@ -2,12 +2,9 @@
 
 #include <QAbstractSocket>
 
-#include <QCoreApplication>
 #include <QDebug>
-#include <QEventLoop>
 #include <QPointer>
 #include <QThread>
-#include <QTimer>
 
 #include <chrono>
 #include <cstring>
@@ -60,28 +57,41 @@ SlWFragmentator::SlWFragmentator(QIODevice *device, QObject *parent)
 SlWFragmentator::~SlWFragmentator()
 {
     qDebug() << Q_FUNC_INFO << this;
-    rawDevice = nullptr;
+    QIODevice *device = rawDevice.exchange(nullptr);
     {
         std::lock_guard<std::mutex> locker(pauseMutex);
         running = false;
         pauseCondition.notify_all();
     }
 
-    // Give the link time to flush and a writer on another thread time to notice;
-    // the loop also carries out the fragments that writer hands over meanwhile.
-    QEventLoop loop;
-    QTimer::singleShot(kWriterGraceMs, &loop, &QEventLoop::quit);
-    loop.exec();
+    // The wait is bounded but never runs the event loop: a deletion that hands control to
+    // unrelated events (a new connection, queued reads, other deferred deletions) lets them
+    // meet half-destroyed objects.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriterGraceMs);
+    auto remainingMs = [&deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        return int(qMax<qint64>(0, left.count()));
+    };
 
-    // The raw device goes with the children: never while a writer may still use it.
+    // A writer on another thread learns from its hand-over that the link is gone; it gives
+    // the write lock back as soon as it sees that.
     while (!writeLock.try_lock()) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
+        onRawWriteRequested();
+        QThread::usleep(200);
     }
     writeLock.unlock();
-    // Anyone still waiting on a hand-over (transmitPacket from another thread)
-    // learns that the link is gone.
     onRawWriteRequested();
+
+    // What was written last (the detach command) should still leave before the link closes.
+    if (auto *socket = qobject_cast<QAbstractSocket *>(device)) {
+        while (socket->bytesToWrite() > 0 && socket->state() == QAbstractSocket::ConnectedState &&
+               remainingMs() > 0) {
+            if (!socket->waitForBytesWritten(remainingMs()))
+                break;
+        }
+    }
 }
 
 qint64 SlWFragmentator::bytesAvailable() const

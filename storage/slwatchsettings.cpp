@@ -1,8 +1,6 @@
 #include "slwatchsettings.h"
 
-#include "app/appinfo.h"
 #include "crypto/slaesenvelope.h"
-#include "web/sluser.h"
 
 #include <QAtomicInt>
 #include <QCryptographicHash>
@@ -63,9 +61,9 @@ bool execute(QSqlQuery &query, const char *operation)
 
 } // namespace
 
-SlWatchSettings::SlWatchSettings(QObject *parent)
+SlWatchSettings::SlWatchSettings(const QByteArray &hostKey, QObject *parent)
     : SlWatchSettings(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
-                      QDir::currentPath(), storageKeyFor(AppInfo::hostKey()), parent)
+                      QDir::currentPath(), storageKeyFor(hostKey), parent)
 {}
 
 SlWatchSettings::SlWatchSettings(const QString &configFolder, const QString &legacyFolder,
@@ -222,24 +220,18 @@ bool SlWatchSettings::writeSetting(const QString &name, const QByteArray &value)
     return written;
 }
 
-bool SlWatchSettings::loadUser(SlUser *user)
+bool SlWatchSettings::loadUserData(QByteArray *data)
 {
     bool found = false;
-    const QByteArray data = readSetting(QStringLiteral("user"), &found);
-    if (!found || !user)
+    const QByteArray stored = readSetting(QStringLiteral("user"), &found);
+    if (!found || !data)
         return false;
-    QDataStream stream(data);
-    stream >> *user;
+    *data = stored;
     return true;
 }
 
-bool SlWatchSettings::saveUser(const SlUser *user)
+bool SlWatchSettings::saveUserData(const QByteArray &data)
 {
-    if (!user)
-        return false;
-    QByteArray data;
-    QDataStream stream(&data, QIODevice::WriteOnly);
-    stream << *user;
     return writeSetting(QStringLiteral("user"), data);
 }
 

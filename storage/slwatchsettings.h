@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDataStream>
 #include <QImage>
 #include <QObject>
 #include <QSqlDatabase>
@@ -9,8 +10,6 @@
 #include <QVariantMap>
 
 #include "storage/sldevicerecord.h"
-
-class SlUser;
 
 // The program's persistent store: one SQLite file per user holding named
 // settings, the registered gadgets and the queue of statistics waiting for
@@ -40,7 +39,7 @@ public:
 
     // The per-user configuration location, the working directory as the
     // legacy location, and the storage key built from this machine's host key.
-    explicit SlWatchSettings(QObject *parent = nullptr);
+    explicit SlWatchSettings(const QByteArray &hostKey, QObject *parent = nullptr);
     // Opens "settings.sqlite" in configFolder, first moving one found in
     // legacyFolder (if not empty) there, and encrypts with storageKey.
     SlWatchSettings(const QString &configFolder, const QString &legacyFolder,
@@ -57,8 +56,28 @@ public:
     QByteArray readSetting(const QString &name, bool *found = nullptr);
     bool writeSetting(const QString &name, const QByteArray &value);
 
-    bool loadUser(SlUser *user);
-    bool saveUser(const SlUser *user);
+    // The user keeps its own stored form (its QDataStream operators); storage
+    // only keeps the bytes.
+    template <class User> bool loadUser(User *user)
+    {
+        QByteArray data;
+        if (!user || !loadUserData(&data))
+            return false;
+        QDataStream stream(data);
+        stream >> *user;
+        return true;
+    }
+    template <class User> bool saveUser(const User *user)
+    {
+        if (!user)
+            return false;
+        QByteArray data;
+        QDataStream stream(&data, QIODevice::WriteOnly);
+        stream << *user;
+        return saveUserData(data);
+    }
+    bool loadUserData(QByteArray *data);
+    bool saveUserData(const QByteArray &data);
 
     Version version(bool *found = nullptr);
     bool setVersion(const Version &version);

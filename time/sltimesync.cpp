@@ -1,9 +1,18 @@
 #include "sltimesync.h"
 
-#include "app/endpoints.h"
-
 namespace {
 constexpr int kFirstRequestDelay = 1000;
+QString g_defaultHost;
+} // namespace
+
+void SlTimeSync::setDefaultHost(const QString &host)
+{
+    g_defaultHost = host;
+}
+
+QString SlTimeSync::defaultHost()
+{
+    return g_defaultHost;
 }
 
 SlTimeSync::SlTimeSync(QObject *parent)
@@ -11,7 +20,7 @@ SlTimeSync::SlTimeSync(QObject *parent)
     , m_timer(this)
     , m_ntpClient(this)
 {
-    m_ntpClient.setHost(Endpoints::defaultNtpHost());
+    m_ntpClient.setHost(g_defaultHost);
     connect(&m_timer, &QTimer::timeout, this, &SlTimeSync::onTimerTimeOut);
     connect(&m_ntpClient, &SlNTPClient::timeUpdated, this, &SlTimeSync::ntpDataReceived);
     connect(&m_ntpClient, &SlNTPClient::timeOut, this, &SlTimeSync::ntpTimeout);

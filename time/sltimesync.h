@@ -17,6 +17,10 @@ class SlTimeSync : public QObject
 public:
     explicit SlTimeSync(QObject *parent = nullptr);
 
+    // The server every new instance asks; start-up sets it before the first one is made.
+    static void setDefaultHost(const QString &host);
+    static QString defaultHost();
+
     bool enabled() const;
     int interval() const;
     bool lastUpdateOK() const;

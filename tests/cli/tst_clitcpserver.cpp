@@ -1,7 +1,7 @@
 #include "../gadget/fragmentpeer.h"
 
-#include "device/slclitcpserver.h"
 #include "model/ggadget.h"
+#include "model/slclitcpserver.h"
 #include "model/slproperty.h"
 
 #include <QDir>

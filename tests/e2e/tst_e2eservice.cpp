@@ -1,4 +1,5 @@
 #include "../app/processfixture.h"
+#include "../gadget/fragmentpeer.h"
 #include "fakeservice.h"
 #include "simrunner.h"
 
@@ -18,6 +19,8 @@ private slots:
 
 void TestEndToEndService::jobReachesTheWatchAndUploadsArrive()
 {
+    // Another program may still hold the gadget port; this one would not listen then.
+    QVERIFY(FragmentPeer::waitForFreePort(6666));
     ProgramSandbox box;
     const QString idFile = box.path(QStringLiteral("machine-id"));
     QFile id(idFile);

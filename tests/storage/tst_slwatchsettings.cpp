@@ -683,7 +683,7 @@ void TestSlWatchSettings::defaultConstruction()
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(program.path()));
     {
-        SlWatchSettings settings;
+        SlWatchSettings settings(AppInfo::hostKey());
         QDir::setCurrent(previous);
         QCOMPARE(settings.path(), config + "/settings.sqlite");
         QVERIFY(settings.isOpen());

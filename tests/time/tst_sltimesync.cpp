@@ -33,6 +33,7 @@ void TestSlTimeSync::initTestCase()
         QSKIP("run through CTest, which sets TZ and CORVANE_EXPECTED_OFFSET");
     QCOMPARE(QDateTime::currentDateTime().offsetFromUtc(), m_offsetMinutes * 60);
     QCOMPARE(Endpoints::defaultNtpHost(), QStringLiteral("127.0.0.1"));
+    SlTimeSync::setDefaultHost(Endpoints::defaultNtpHost());
 }
 
 void TestSlTimeSync::triggeredInLocalOffset_data()

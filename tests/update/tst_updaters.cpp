@@ -1,5 +1,6 @@
 #include "../app/processfixture.h"
 #include "../e2e/simrunner.h"
+#include "../gadget/fragmentpeer.h"
 #include "app/slapplogic.h"
 #include "fakeservice.h"
 #include "update/slappupdaterclient.h"
@@ -58,6 +59,8 @@ void TstUpdaters::initTestCase()
 
 void TstUpdaters::init()
 {
+    // Another program may still hold the gadget port; the hub would not listen then.
+    QVERIFY(FragmentPeer::waitForFreePort(6666));
     QVERIFY(m_service.reset());
 }
 

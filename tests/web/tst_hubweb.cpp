@@ -1,5 +1,6 @@
 #include "../app/processfixture.h"
 #include "../e2e/simrunner.h"
+#include "../gadget/fragmentpeer.h"
 #include "app/slapplogic.h"
 #include "crypto/slaesenvelope.h"
 #include "fakeservice.h"
@@ -60,6 +61,8 @@ void TstHubWeb::initTestCase()
 
 void TstHubWeb::init()
 {
+    // Another program may still hold the gadget port; the hub would not listen then.
+    QVERIFY(FragmentPeer::waitForFreePort(6666));
     QVERIFY(m_service.reset());
 }
 

@@ -1,5 +1,6 @@
 #include "../app/processfixture.h"
 #include "../e2e/simrunner.h"
+#include "../gadget/fragmentpeer.h"
 #include "app/slapplogic.h"
 #include "fakeservice.h"
 #include "web/jobprocessor.h"
@@ -72,6 +73,8 @@ void TstJobsUploads::initTestCase()
 
 void TstJobsUploads::init()
 {
+    // Another program may still hold the gadget port; the hub would not listen then.
+    QVERIFY(FragmentPeer::waitForFreePort(6666));
     QVERIFY(m_service.reset());
 }
 
