@@ -43,6 +43,18 @@ public:
         QDir::setCurrent(path(QStringLiteral("home")));
     }
 
+    // A machine identifier of the test's own, for this process and the programs it starts; the
+    // host key follows from it. Returns the file's path.
+    QString useMachineId(const QByteArray &id) const
+    {
+        const QString file = path(QStringLiteral("machine-id"));
+        QFile out(file);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(id + '\n');
+        qputenv("CORVANE_MACHINE_ID_FILE", file.toLocal8Bit());
+        return file;
+    }
+
     static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/corvane"); }
 
     // A started program; the caller owns it.

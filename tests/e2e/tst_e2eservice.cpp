@@ -22,11 +22,7 @@ void TestEndToEndService::jobReachesTheWatchAndUploadsArrive()
     // Another program may still hold the gadget port; this one would not listen then.
     QVERIFY(FragmentPeer::waitForFreePort(6666));
     ProgramSandbox box;
-    const QString idFile = box.path(QStringLiteral("machine-id"));
-    QFile id(idFile);
-    QVERIFY(id.open(QIODevice::WriteOnly));
-    id.write("fedcba9876543210fedcba9876543210\n");
-    id.close();
+    const QString idFile = box.useMachineId("fedcba9876543210fedcba9876543210");
     const QByteArray serverKey(24, 'S');
     const QString serial = QStringLiteral("TR31-E2E-JOB1");
 
@@ -39,7 +35,6 @@ void TestEndToEndService::jobReachesTheWatchAndUploadsArrive()
             "state": "PENDING", "time": "2024-01-02T03:04:05.006Z",
             "document": {"parameters": {"indicBrightness": "77"}}}]})"));
 
-    qputenv("CORVANE_MACHINE_ID_FILE", idFile.toLocal8Bit());
     qputenv("CORVANE_SERVICE_ORIGIN", service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", service.caPath().toLocal8Bit());
     QScopedPointer<QProcess> program(

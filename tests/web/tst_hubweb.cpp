@@ -37,12 +37,7 @@ void TstHubWeb::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
     m_box.useForThisProcess();
-    const QString idFile = m_box.path(QStringLiteral("machine-id"));
-    QFile id(idFile);
-    QVERIFY(id.open(QIODevice::WriteOnly));
-    id.write("00112233445566778899aabbccddeeff\n");
-    id.close();
-    qputenv("CORVANE_MACHINE_ID_FILE", idFile.toLocal8Bit());
+    const QString idFile = m_box.useMachineId("00112233445566778899aabbccddeeff");
     m_service.setHostKey(FakeService::hostKeyHexFor(idFile));
     m_service.addDevice(m_serial, m_serverKey);
     m_service.addFile(QStringLiteral("banner.png"), [] {

@@ -58,12 +58,7 @@ void TstJobsUploads::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
     m_box.useForThisProcess();
-    const QString idFile = m_box.path(QStringLiteral("machine-id"));
-    QFile id(idFile);
-    QVERIFY(id.open(QIODevice::WriteOnly));
-    id.write("0123456789abcdef0123456789abcdef\n");
-    id.close();
-    qputenv("CORVANE_MACHINE_ID_FILE", idFile.toLocal8Bit());
+    const QString idFile = m_box.useMachineId("0123456789abcdef0123456789abcdef");
     m_service.setHostKey(FakeService::hostKeyHexFor(idFile));
     m_service.addDevice(m_serial, m_serverKey);
     QVERIFY(m_service.start());
