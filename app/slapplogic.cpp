@@ -13,7 +13,6 @@
 #include <QDebug>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUrl>
 #include <QtEndian>
 

@@ -128,5 +128,13 @@ int main(int argc, char **argv)
     ok &= put("settings", QStringLiteral("link"), "\3https://example.invalid/a");
     ok &= put("settings", QStringLiteral("record"), '\0' + SlDeviceRecord().toStoredForm());
 
+    ok &= put("jobreply", QStringLiteral("job"),
+              R"({"current_job_list": [{"id": "0f0e0d0c-0b0a-0908-0706-050403020100",
+                  "state": "PENDING", "time": "2024-01-02T03:04:05.006Z",
+                  "document": {"parameters": {"indicBrightness": "77"}}}]})");
+    ok &= put("jobreply", QStringLiteral("none"), R"({"current_job_list": []})");
+    ok &= put("versions", QStringLiteral("app"), "1.3.10");
+    ok &= put("versions", QStringLiteral("firmware"), "20200315");
+
     return ok ? 0 : 1;
 }
