@@ -67,9 +67,6 @@ class TestGadgetSim : public QObject
 
 private slots:
     void cleanup();
-    void usage();
-    void badOptions_data();
-    void badOptions();
     void connectRefusedExits();
     void imageOnRequestAllData();
     void commandsAreReported();
@@ -133,41 +130,6 @@ bool TestGadgetSim::requestImage(PeerLink &peer, QByteArray *image)
 void TestGadgetSim::cleanup()
 {
     QVERIFY2(SimProcess::sanitizerReports.isEmpty(), SimProcess::sanitizerReports.constData());
-}
-
-void TestGadgetSim::usage()
-{
-    QProcess p;
-    p.start(SimProcess::program(), {QStringLiteral("--help")});
-    QVERIFY(p.waitForFinished(5000));
-    QCOMPARE(p.exitCode(), 0);
-    const QByteArray text = p.readAllStandardOutput();
-    for (const char *option :
-         {"--port", "--host", "--serial", "--device-key", "--server-key", "--verbose",
-          "--drop-fragment", "--reorder-fragment", "--disconnect-after", "--disconnect-in-firmware",
-          "--garbage", "--reconnect"})
-        QVERIFY2(text.contains(option), option);
-}
-
-void TestGadgetSim::badOptions_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("short device key") << QStringList{"--device-key", "0102"};
-    QTest::newRow("non-hex server key") << QStringList{"--server-key", QString(48, 'z')};
-    QTest::newRow("serial too long") << QStringList{"--serial", QString(31, 'S')};
-    QTest::newRow("port zero") << QStringList{"--port", "0"};
-    QTest::newRow("negative drop") << QStringList{"--drop-fragment", "-1"};
-    QTest::newRow("clock out of range") << QStringList{"--clock", "1999-12-31T23:59:59"};
-}
-
-void TestGadgetSim::badOptions()
-{
-    QFETCH(QStringList, arguments);
-    QProcess p;
-    p.start(SimProcess::program(), arguments);
-    QVERIFY(p.waitForFinished(5000));
-    QCOMPARE(p.exitCode(), 2);
-    QVERIFY(p.readAllStandardError().startsWith("gadget-sim: "));
 }
 
 void TestGadgetSim::connectRefusedExits()
