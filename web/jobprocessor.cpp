@@ -22,6 +22,11 @@ JobProcessor::JobProcessor(SlWebService *webService)
     connect(&m_timer, &QTimer::timeout, this, &JobProcessor::processJobs);
 }
 
+GGadget *JobProcessor::device() const
+{
+    return m_device;
+}
+
 void JobProcessor::setEnabled(bool enalbed)
 {
     if (enalbed == m_enabled)

@@ -67,7 +67,7 @@ public:
     explicit JobProcessor(SlWebService *webService);
 
     bool enabled() const { return m_enabled; }
-    GGadget *device() const { return m_device; }
+    GGadget *device() const;
     JobState cycleState() const { return JobState(m_cycleState); }
     void setWaits(const Waits &waits) { m_waits = waits; }
 
