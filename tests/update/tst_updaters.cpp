@@ -28,6 +28,7 @@ private slots:
 
 private:
     void plug(SimRunner &sim, const QStringList &extra = {});
+    void offerFirmware();
     void offerApp(const QByteArray &version, const QByteArray &url = "/files/update.zip");
 
     ProgramSandbox m_box;
@@ -140,10 +141,7 @@ void TstUpdaters::firmwareImages()
 
 void TstUpdaters::firmwareReachesTheWatch()
 {
-    QVERIFY(
-        m_service.script("GET", "/en/api/v1/firmware_version/", 200,
-                         R"({"firmware_versions": [{"version": "20990101", "url": "/files/fw.bin",
-            "min_app_version": {"version": "1.3.9"}}]})"));
+    offerFirmware();
     SlAppLogic hub;
     SlFirmwareUpdater updater;
     updater.setAppLogic(&hub);
@@ -163,10 +161,7 @@ void TstUpdaters::firmwareReachesTheWatch()
 
 void TstUpdaters::transferCutByTheWatch()
 {
-    QVERIFY(
-        m_service.script("GET", "/en/api/v1/firmware_version/", 200,
-                         R"({"firmware_versions": [{"version": "20990101", "url": "/files/fw.bin",
-            "min_app_version": {"version": "1.3.9"}}]})"));
+    offerFirmware();
     SlAppLogic hub;
     SlFirmwareUpdater updater;
     updater.setAppLogic(&hub);
@@ -179,6 +174,14 @@ void TstUpdaters::transferCutByTheWatch()
     QTRY_VERIFY_WITH_TIMEOUT(!updater.isWriting(), 10000);
     QTRY_VERIFY(!hub.device());
     QVERIFY(sim.count(QStringLiteral("firmware ok")) == 0);
+}
+
+void TstUpdaters::offerFirmware()
+{
+    QVERIFY(
+        m_service.script("GET", "/en/api/v1/firmware_version/", 200,
+                         R"({"firmware_versions": [{"version": "20990101", "url": "/files/fw.bin",
+            "min_app_version": {"version": "1.3.9"}}]})"));
 }
 
 void TstUpdaters::offerApp(const QByteArray &version, const QByteArray &url)
