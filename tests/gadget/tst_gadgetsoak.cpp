@@ -18,9 +18,22 @@
 
 namespace {
 
-int openFileCount()
+// What each open descriptor refers to, so that a failure names what was left open.
+QStringList openFiles()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot).size());
+    QStringList targets;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &fd : fds.entryInfoList(QDir::NoDotAndDotDot | QDir::System))
+        targets << fd.symLinkTarget();
+    targets.sort();
+    return targets;
+}
+
+QStringList added(QStringList now, const QStringList &before)
+{
+    for (const QString &target : before)
+        now.removeOne(target);
+    return now;
 }
 
 qint64 residentBytes()
@@ -117,7 +130,7 @@ void TestGadgetSoak::connectDisconnectCycles()
     }
     QTRY_COMPARE(destroyed, created);
     QTRY_VERIFY(!hub->webService()->isActive());
-    const int filesBefore = openFileCount();
+    const QStringList filesBefore = openFiles();
     const qint64 memoryBefore = residentBytes();
 
     for (int i = warmUp; i < cycles; ++i) {
@@ -127,15 +140,21 @@ void TestGadgetSoak::connectDisconnectCycles()
     }
     QTRY_COMPARE(destroyed, created);
     QTRY_VERIFY(!hub->webService()->isActive());
-    const int filesAfter = openFileCount();
+    const QStringList filesAfter = openFiles();
     const qint64 memoryAfter = residentBytes();
     qInfo("%d cycles (%d gadgets) in %lld ms; open files %d -> %d; resident %lld -> %lld KiB",
-          cycles, created, timer.elapsed(), filesBefore, filesAfter, memoryBefore / 1024,
+          cycles, created, timer.elapsed(), int(filesBefore.size()), int(filesAfter.size()),
+          memoryBefore / 1024,
           memoryAfter / 1024);
     // The gadget port is the machine's: another program's client may have been served too.
     QVERIFY(created >= cycles);
-    // Sockets of finished requests are closed by deferred deletions; give them their turn.
-    QTRY_COMPARE_WITH_TIMEOUT(openFileCount(), filesBefore, 5000);
+    // Sockets of finished requests are closed by deferred deletions; give them their turn. Qt
+    // opens a few descriptors of its own once, on first need (a D-Bus link, a name-lookup
+    // socket), whenever that comes; a leak per gadget would leave hundreds.
+    QTRY_VERIFY_WITH_TIMEOUT(added(openFiles(), filesBefore).size() <= 2, 5000);
+    const QStringList left = added(openFiles(), filesBefore);
+    if (!left.isEmpty())
+        qInfo("opened during the cycles and still open: %s", qPrintable(left.join(", ")));
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // The sanitizers hold freed blocks back (quarantine, shadow and history memory), so the
     // resident size says nothing here; the address sanitizer's leak check covers leaks.
