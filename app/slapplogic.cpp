@@ -20,6 +20,8 @@ SlAppLogic::SlAppLogic(QObject *parent)
     : SlServiceHub(parent)
     , m_settings(AppInfo::hostKey())
 {
+    connect(&m_deviceServer, &SlIODeviceServer::accessDeniedChanged, this,
+            &SlAppLogic::deviceAccessDeniedChanged);
     connect(&m_deviceServer, &SlIODeviceServer::newDeviceConnected, this,
             &SlAppLogic::onDeviceConnected);
     connect(this, &SlAppLogic::deviceChanged, this, &SlServiceHub::gadgetChanged);

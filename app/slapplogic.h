@@ -27,6 +27,8 @@ class SlAppLogic : public SlServiceHub
     Q_PROPERTY(bool hidden READ hidden CONSTANT)
     Q_PROPERTY(bool autorun READ autorun WRITE setAutorun NOTIFY autorunChanged)
     Q_PROPERTY(QString language READ language CONSTANT)
+    // A watch is plugged in but this user may not open it: the unplugged page says how to fix it.
+    Q_PROPERTY(bool deviceAccessDenied READ deviceAccessDenied NOTIFY deviceAccessDeniedChanged)
 public:
     enum Action {
         NO_COMMAND = 0,
@@ -82,6 +84,7 @@ public:
     GGadget *device() const override { return m_device; }
     bool isServiceMode() const override;
     SlIODeviceServer *deviceServer() { return &m_deviceServer; }
+    bool deviceAccessDenied() const { return m_deviceServer.isAccessDenied(); }
     JobProcessor *jobProcessor() { return &m_jobProcessor; }
     SlParamSender *paramSender() { return m_paramSender; }
     bool isUpdated() const { return m_isUpdated; }
@@ -101,6 +104,7 @@ signals:
     void isUpdatedChanged(bool isUpdated);
     void maximize();
     void autorunChanged(bool autorun);
+    void deviceAccessDeniedChanged(bool denied);
 
 public slots:
     bool devver();

@@ -17,6 +17,7 @@
 #include "update/slfirmwareupdater.h"
 #include "web/sluser.h"
 #include "web/slwatchbanner.h"
+#include "web/slservicehub.h"
 #include "web/slwatchimage.h"
 #include "web/slwebservice.h"
 
@@ -35,6 +36,8 @@ void registerInterfaceTypes()
     qmlRegisterType<SlWebService>("sl.watch.server", 1, 0, "SlWebService");
     qmlRegisterType<SlWatchBanner>("sl.watch.logic", 1, 0, "SlWatchBanner");
     qmlRegisterType<SlAppUpdaterClient>("sl.app.updater", 1, 0, "AppUpdater");
+    // The firmware updater takes the hub by its base type; QML must know that type to assign it.
+    qmlRegisterAnonymousType<SlServiceHub>("sl.app.updater", 1);
     qmlRegisterType<SlFirmwareUpdater>("sl.app.updater", 1, 0, "FirmwareUpdater");
     qmlRegisterType<SlAppLogic>("sl.watch.logic", 1, 0, "SlAppLogic");
     qmlRegisterType<SlUser>("sl.watch.logic", 1, 0, "SlUser");

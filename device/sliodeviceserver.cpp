@@ -7,6 +7,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <cerrno>
 
 SlIODeviceServer::SlIODeviceServer(QObject *parent)
     : QObject(parent)
@@ -19,6 +22,18 @@ SlIODeviceServer::SlIODeviceServer(QObject *parent)
             &SlIODeviceServer::onTcpNewDeviceConnected);
     // Without the port, USB watches still work; nothing to report.
     tcpServer->listen(QHostAddress::LocalHost, TcpPort);
+    accessDeniedExpiry = new QTimer(this);
+    accessDeniedExpiry->setSingleShot(true);
+    accessDeniedExpiry->setInterval(5 * PollInterval);
+    connect(accessDeniedExpiry, &QTimer::timeout, this, [this] { setAccessDenied(false); });
+}
+
+void SlIODeviceServer::setAccessDenied(bool denied)
+{
+    if (accessDenied == denied)
+        return;
+    accessDenied = denied;
+    emit accessDeniedChanged(denied);
 }
 
 void SlIODeviceServer::setEnabled(bool on)
@@ -74,9 +89,15 @@ void SlIODeviceServer::onUsbNewDeviceConnected(SlUSBHIDInfo info)
     qDebug() << Q_FUNC_INFO << "new usb device connected";
     auto *device = new SlUSBHidDevice(ReportSize, this);
     if (!device->open(info.path)) {
+        const int error = device->openError();
         delete device;
+        if (error == EACCES || error == EPERM) {
+            setAccessDenied(true);
+            accessDeniedExpiry->start();
+        }
         return;
     }
+    setAccessDenied(false);
     pendingDevices.append(device);
     emit newDeviceConnected();
 }

@@ -9,6 +9,7 @@
 
 class QIODevice;
 class QTcpServer;
+class QTimer;
 class SlUSBHIDServer;
 
 // Where watch connections come from: USB HID devices found by polling and TCP
@@ -29,9 +30,12 @@ public:
     void setEnabled(bool on);
     bool isEnabled() const;
     QIODevice *nextDevice();
+    // A watch is plugged in but its node may not be opened by this user (no udev rule yet).
+    bool isAccessDenied() const { return accessDenied; }
 
 signals:
     void newDeviceConnected();
+    void accessDeniedChanged(bool denied);
 
 private slots:
     void onTcpNewDeviceConnected();
@@ -43,6 +47,11 @@ private:
     // Devices deleted before anyone took them drop out on their own.
     QVector<QPointer<QIODevice>> pendingDevices;
     bool enabled = false;
+    bool accessDenied = false;
+    // Cleared when no refused open has been seen for a while: the watch was unplugged.
+    QTimer *accessDeniedExpiry;
+
+    void setAccessDenied(bool denied);
 };
 
 #endif // SLIODEVICESERVER_H

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QThread>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -54,8 +55,10 @@ bool SlUSBHidDevice::open(QString path)
         m_path = path;
 
     const QByteArray nativePath = m_path.toLatin1();
+    errno = 0;
     hid_device *readHandle = hid_open_path(nativePath.constData());
     hid_device *writeHandle = readHandle ? hid_open_path(nativePath.constData()) : nullptr;
+    m_openError = writeHandle ? 0 : errno;
     if (!writeHandle) {
         if (readHandle)
             hid_close(readHandle);

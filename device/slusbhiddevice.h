@@ -41,6 +41,8 @@ public:
 
     QString path() const;
     int reportSize() const;
+    // errno of the last failed open (EACCES when the node's permissions keep us out), else 0.
+    int openError() const { return m_openError; }
 
 protected:
     qint64 readData(char *data, qint64 maxlen) override;
@@ -65,6 +67,7 @@ private:
     std::mutex rxMutex;
     QBuffer rxBuffer;
     QString m_path;
+    int m_openError = 0;
     std::unique_ptr<QThread> reader;
 
     // Guards handle and serialises every hidapi call on it.

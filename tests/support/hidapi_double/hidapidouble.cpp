@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -321,8 +322,11 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
     State &s = state();
     std::unique_lock<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(QByteArray(path));
-    if (!device || device->scripted.failOpen)
+    if (!device || device->scripted.failOpen) {
+        // As the hidraw backend leaves it after open(2) failed.
+        errno = device ? EACCES : ENOENT;
         return nullptr;
+    }
     auto *handle = new hid_device;
     handle->device = device;
     device->handles.insert(handle);
