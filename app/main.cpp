@@ -15,8 +15,10 @@
 #include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QStandardPaths>
 
 #include <memory>
@@ -27,6 +29,8 @@ const char kApplicationId[] = "5b0c7e2a-9f41-4d8e-a3c6-1e7f20b94d5c";
 
 int main(int argc, char *argv[])
 {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
     // The first lines of a run come before the options say where logs go.
     LogHandler::beginBuffering();
 
@@ -105,6 +109,16 @@ int main(int argc, char *argv[])
                      &SlAppLogic::maximize);
 
     engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
+    // How long a start takes until the user sees something (the interface benchmark reads it).
+    if (auto *window = engine->rootObjects().isEmpty()
+                           ? nullptr
+                           : qobject_cast<QQuickWindow *>(engine->rootObjects().first())) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = QObject::connect(window, &QQuickWindow::frameSwapped, window, [once, sinceStart] {
+            qDebug("first frame after %lld ms", sinceStart.elapsed());
+            QObject::disconnect(*once);
+        });
+    }
 
     return app.exec();
 }
