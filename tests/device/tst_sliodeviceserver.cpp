@@ -248,12 +248,19 @@ void tst_SlIODeviceServer::usbOpenFailureRetriedNextPoll()
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("new usb device connected$"));
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("could not be open$"));
     }
+    QSignalSpy told(&server, &SlIODeviceServer::accessDeniedChanged);
     server.setEnabled(true);
     QTRY_VERIFY_WITH_TIMEOUT(HidApiDouble::enumerateCount() >= 2, 1000);
     server.setEnabled(false);
     QCOMPARE(queued.count(), 0);
     QVERIFY(!server.nextDevice());
     QCOMPARE(server.findChildren<SlUSBHidDevice *>().size(), 0);
+    // Refused for lack of permission: the user is told, once, until the watch is gone.
+    QVERIFY(server.isAccessDenied());
+    QCOMPARE(told.count(), 1);
+    HidApiDouble::unplug(kWatchPath);
+    QTRY_VERIFY_WITH_TIMEOUT(!server.isAccessDenied(), 3000);
+    QCOMPARE(told.count(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_SlIODeviceServer)
