@@ -15,9 +15,9 @@
 #include "time/sltimesync.h"
 #include "update/slappupdaterclient.h"
 #include "update/slfirmwareupdater.h"
+#include "web/slservicehub.h"
 #include "web/sluser.h"
 #include "web/slwatchbanner.h"
-#include "web/slservicehub.h"
 #include "web/slwatchimage.h"
 #include "web/slwebservice.h"
 

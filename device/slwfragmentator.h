@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QIODevice>
+#include <QVector>
 
 #include <atomic>
 #include <condition_variable>
@@ -62,6 +63,9 @@ private:
     enum RawResult : qint64 { RawGone = -2, RawClosed = -3 };
 
     qint64 writeRaw(const QByteArray &fragment);
+    // Writes the fragments in order on the link's thread and stops at the first that does not
+    // go out whole; returns how many did, and that one's result in *failed.
+    int writeRawBatch(const QVector<QByteArray> &fragments, qint64 *failed);
     qint64 writeRawHere(const QByteArray &fragment);
     void pause();
 

@@ -15,16 +15,6 @@ Item {
     readonly property string deviceFolder: productId === GGadget.DEVICE_GADGET_TR31
                                            ? "qrc:///devices/tr31/usr/" : "qrc:///devices/unknown/usr/"
 
-    objectName: "deviceArea"
-    width: 1200
-    height: 800
-    onProductIdChanged: applyTheme()
-    Component.onCompleted: applyTheme()
-    Component.onDestruction: {
-        GlobalStyles.fontSelectedColor = "#03cc8c"
-        GlobalStyles.themeColor = "#00e8ea"
-    }
-
     // The menu names the page; the content shows it.
     function connectPanels() {
         if (leftPanel.item && rightPanel.item && leftPanel.item.hasOwnProperty("page"))
@@ -35,6 +25,17 @@ Item {
         var tr31 = productId === GGadget.DEVICE_GADGET_TR31
         GlobalStyles.fontSelectedColor = tr31 ? "#ffae00" : "#03cc8c"
         GlobalStyles.themeColor = tr31 ? "#f7cd41" : "#00e8ea"
+    }
+
+    objectName: "deviceArea"
+    width: 1200
+    height: 800
+    onProductIdChanged: applyTheme()
+    Component.onCompleted: applyTheme()
+    // The theme is the gadget type's only while its area is shown.
+    Component.onDestruction: {
+        GlobalStyles.fontSelectedColor = "#03cc8c"
+        GlobalStyles.themeColor = "#00e8ea"
     }
 
     Rectangle {

@@ -98,6 +98,7 @@ private slots:
     void deletedFromReadyRead();
     void concurrentWriteReturnsZero();
     void concurrentWritersNeverInterleave();
+    void workerWriteStopsAtTheFirstFailedFragment();
     void destructionStopsWorkerWrite();
     void writeDelayPacesFragments();
 };
@@ -586,6 +587,27 @@ void tst_SlWFragmentator::concurrentWritersNeverInterleave()
             QCOMPARE(wire.at(9), mark);
         }
     }
+}
+
+void tst_SlWFragmentator::workerWriteStopsAtTheFirstFailedFragment()
+{
+    auto *raw = new RawLink;
+    SlWFragmentator framing(raw);
+    QSignalSpy progress(&framing, &SlWFragmentator::progressChanged);
+    // The link breaks within the second batch of fragments a worker hands over.
+    raw->afterWrite = [raw] {
+        if (raw->writes.size() == 300)
+            raw->forceResult = true;
+    };
+    std::atomic<qint64> result{99};
+    std::thread writer([&] { result = framing.write(QByteArray(600 * 23, 'w')); });
+    QTRY_VERIFY(result.load() != 99);
+    writer.join();
+    QCOMPARE(result.load(), qint64(0));
+    QCOMPARE(raw->writes.size(), 300);
+    for (int i = 0; i < raw->writes.size(); ++i)
+        QCOMPARE(int(FHeader::fromBytes(raw->writes.at(i).constData()).index), i);
+    QTRY_COMPARE(progress.count(), 299);
 }
 
 void tst_SlWFragmentator::destructionStopsWorkerWrite()

@@ -144,8 +144,7 @@ void TestGadgetSoak::connectDisconnectCycles()
     const qint64 memoryAfter = residentBytes();
     qInfo("%d cycles (%d gadgets) in %lld ms; open files %d -> %d; resident %lld -> %lld KiB",
           cycles, created, timer.elapsed(), int(filesBefore.size()), int(filesAfter.size()),
-          memoryBefore / 1024,
-          memoryAfter / 1024);
+          memoryBefore / 1024, memoryAfter / 1024);
     // The gadget port is the machine's: another program's client may have been served too.
     QVERIFY(created >= cycles);
     // Sockets of finished requests are closed by deferred deletions; give them their turn. Qt

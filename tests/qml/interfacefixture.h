@@ -59,10 +59,7 @@ public:
 
     QObject *find(const char *name) const { return window->findChild<QObject *>(name); }
 
-    QString page() const
-    {
-        return find("pageSwitcher")->property("source").toUrl().toString();
-    }
+    QString page() const { return find("pageSwitcher")->property("source").toUrl().toString(); }
 
     // A simulated TR-31 watch dialling the program's gadget port.
     bool connectWatch(const QStringList &arguments = {})

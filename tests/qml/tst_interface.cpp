@@ -149,16 +149,15 @@ void TstInterface::pageSwitcherRules_data()
     const int idle = SlAppUpdaterClient::Idle;
     const QString complete = "qrc:///user/UpdateCompletePage.qml";
     const QString progress = "qrc:///user/UpdateProgressPage.qml";
-    QTest::newRow("updated beats all") << true << int(SlAppUpdaterClient::Downloading) << true
-                                       << true << true << true << complete;
+    QTest::newRow("updated beats all")
+        << true << int(SlAppUpdaterClient::Downloading) << true << true << true << true << complete;
     for (auto state : {SlAppUpdaterClient::UpdateAvailable, SlAppUpdaterClient::Downloading,
                        SlAppUpdaterClient::DownloadFinished, SlAppUpdaterClient::Error,
                        SlAppUpdaterClient::ClosingApp})
         QTest::addRow("updater state %d", int(state))
             << false << int(state) << true << true << true << false << progress;
-    QTest::newRow("checking is not busy")
-        << false << int(SlAppUpdaterClient::Checking) << false << false << false << false
-        << "qrc:///user/Unplugged.qml";
+    QTest::newRow("checking is not busy") << false << int(SlAppUpdaterClient::Checking) << false
+                                          << false << false << false << "qrc:///user/Unplugged.qml";
     QTest::newRow("no gadget") << false << idle << false << false << false << false
                                << "qrc:///user/Unplugged.qml";
     QTest::newRow("gadget not initialised")
@@ -167,8 +166,8 @@ void TstInterface::pageSwitcherRules_data()
         << false << idle << true << true << false << false << QString("");
     QTest::newRow("authorised") << false << idle << true << true << true << false
                                 << "qrc:///user/usr.qml";
-    QTest::newRow("firmware offered") << false << idle << true << true << true << true
-                                      << "qrc:///user/FirmwareUpdatePage.qml";
+    QTest::newRow("firmware offered")
+        << false << idle << true << true << true << true << "qrc:///user/FirmwareUpdatePage.qml";
 }
 
 void TstInterface::pageSwitcherRules()

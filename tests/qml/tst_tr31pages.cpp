@@ -137,16 +137,21 @@ void TstTr31Pages::comboBoxesShowAndWrite_data()
     QTest::addColumn<int>("entry");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("written");
-    QTest::newRow("backlight green") << 2 << "backlightBox" << "indicBackType" << 3 << "GREEN"
+    QTest::newRow("backlight green") << 2 << "backlightBox"
+                                     << "indicBackType" << 3 << "GREEN"
                                      << "5";
-    QTest::newRow("day duration") << 2 << "duration_indicDuration_dd_ms" << "indicDuration_dd_ms"
-                                  << 4 << "4.000" << "4000";
-    QTest::newRow("switch-on effect") << 2 << "effectBox" << "indicEffect" << 1 << "FLASH"
+    QTest::newRow("day duration") << 2 << "duration_indicDuration_dd_ms"
+                                  << "indicDuration_dd_ms" << 4 << "4.000"
+                                  << "4000";
+    QTest::newRow("switch-on effect") << 2 << "effectBox"
+                                      << "indicEffect" << 1 << "FLASH"
                                       << "1";
-    QTest::newRow("second click") << 4 << "click_eventButtonPress2" << "eventButtonPress2" << 2
-                                  << "BATTERY %" << "3";
-    QTest::newRow("schedule") << 4 << "scheduleBox" << "automaticSwitchMode" << 5
-                              << "EVERY 1 HOUR" << "5";
+    QTest::newRow("second click") << 4 << "click_eventButtonPress2"
+                                  << "eventButtonPress2" << 2 << "BATTERY %"
+                                  << "3";
+    QTest::newRow("schedule") << 4 << "scheduleBox"
+                              << "automaticSwitchMode" << 5 << "EVERY 1 HOUR"
+                              << "5";
 }
 
 void TstTr31Pages::comboBoxesShowAndWrite()
@@ -178,12 +183,15 @@ void TstTr31Pages::cyclingButtonsWrap_data()
     QTest::addColumn<QVariant>("start");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("written");
-    QTest::newRow("24 hours wraps to 12") << 3 << "timeFormatButton" << "timeFormat"
-                                          << QVariant(1) << "24 HOURS" << "0";
-    QTest::newRow("charge wraps to disabled") << 4 << "cycle_accelMode" << "accelMode"
-                                              << QVariant(4) << "CHARGE" << "0";
+    QTest::newRow("24 hours wraps to 12") << 3 << "timeFormatButton"
+                                          << "timeFormat" << QVariant(1) << "24 HOURS"
+                                          << "0";
+    QTest::newRow("charge wraps to disabled") << 4 << "cycle_accelMode"
+                                              << "accelMode" << QVariant(4) << "CHARGE"
+                                              << "0";
     QTest::newRow("low to medium") << 4 << "cycle_accelerometerSensitivity"
-                                   << "accelerometerSensitivity" << QVariant(0) << "LOW" << "1";
+                                   << "accelerometerSensitivity" << QVariant(0) << "LOW"
+                                   << "1";
 }
 
 void TstTr31Pages::cyclingButtonsWrap()
@@ -239,14 +247,14 @@ void TstTr31Pages::timeArrowsWriteCommandsAndHideWhileSyncing()
     auto *arrows = qobject_cast<QQuickItem *>(pageItem("unitsArrows"));
     QTRY_VERIFY(arrows->isVisible());
     QMetaObject::invokeMethod(pageItem("unitsUp"), "clicked");
-    QVERIFY(waitForEvent(QStringLiteral("timecmd action=%1 ")
-                             .arg(int(SlAppLogic::INCREMENT_HOUR_UNITS))));
+    QVERIFY(waitForEvent(
+        QStringLiteral("timecmd action=%1 ").arg(int(SlAppLogic::INCREMENT_HOUR_UNITS))));
     page->setProperty("mode", 1);
     page->setProperty("part", 1);
     QCOMPARE(pageItem("timeTube")->property("shown").toString(), QStringLiteral("07"));
     QMetaObject::invokeMethod(pageItem("tensDown"), "clicked");
-    QVERIFY(waitForEvent(QStringLiteral("timecmd action=%1 ")
-                             .arg(int(SlAppLogic::DECREMENT_DAY_TENS))));
+    QVERIFY(waitForEvent(
+        QStringLiteral("timecmd action=%1 ").arg(int(SlAppLogic::DECREMENT_DAY_TENS))));
 
     setParameter("syncFlag", true);
     QTRY_VERIFY(!arrows->isVisible());
@@ -293,20 +301,21 @@ void TstTr31Pages::resetToDefaults()
 void TstTr31Pages::missingParameterShowsAndWritesNothing()
 {
     QQmlComponent component(ui->engine.get());
-    component.setData(QByteArrayLiteral(
-                          "import QtQuick 2.15\n"
-                          "import \"qrc:///basic\"\n"
-                          "Item {\n"
-                          "  property alias cycle: cycle\n"
-                          "  property alias box: box\n"
-                          "  property alias slider: slider\n"
-                          "  ListButton { id: cycle; paramName: \"noSuchParameter\";\n"
-                          "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
-                          "  MySimpleComboBoxModelBased { id: box; paramName: \"noSuchParameter\";\n"
-                          "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
-                          "  MySlider { id: slider; paramName: \"noSuchParameter\" }\n"
-                          "}\n"),
-                      QUrl(QStringLiteral("qrc:///tests/missing.qml")));
+    component.setData(
+        QByteArrayLiteral(
+            "import QtQuick 2.15\n"
+            "import \"qrc:///basic\"\n"
+            "Item {\n"
+            "  property alias cycle: cycle\n"
+            "  property alias box: box\n"
+            "  property alias slider: slider\n"
+            "  ListButton { id: cycle; paramName: \"noSuchParameter\";\n"
+            "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
+            "  MySimpleComboBoxModelBased { id: box; paramName: \"noSuchParameter\";\n"
+            "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
+            "  MySlider { id: slider; paramName: \"noSuchParameter\" }\n"
+            "}\n"),
+        QUrl(QStringLiteral("qrc:///tests/missing.qml")));
     std::unique_ptr<QObject> item(component.create());
     QVERIFY2(item, qPrintable(component.errorString()));
     ui->sim->events.clear();

@@ -8,10 +8,10 @@
 
 #include "device/sliodeviceserver.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QHostAddress>
-#include <QApplication>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -50,7 +50,10 @@ void settle(int ms)
 class Shooter
 {
 public:
-    Shooter(QQuickWindow *window, const QString &folder) : m_window(window), m_folder(folder) {}
+    Shooter(QQuickWindow *window, const QString &folder)
+        : m_window(window)
+        , m_folder(folder)
+    {}
 
     bool shoot(const QString &name)
     {
@@ -96,10 +99,12 @@ int main(int argc, char *argv[])
     QDir().mkpath(folder);
 
     // A running Corvane holds the gadget port and would take the simulated watch.
-    const bool portFree = waitFor([] {
-        QTcpServer probe;
-        return probe.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort);
-    }, 60000);
+    const bool portFree = waitFor(
+        [] {
+            QTcpServer probe;
+            return probe.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort);
+        },
+        60000);
     if (!portFree) {
         std::fprintf(stderr, "port %d is taken: quit Corvane first\n", SlIODeviceServer::TcpPort);
         return 1;
