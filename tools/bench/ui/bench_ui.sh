@@ -258,7 +258,7 @@ peer_seen() {
     grep -q -E 'new (tcp|usb) device (connected|available)' "$run_log"
 }
 max_attempts=3
-declare -A tainted
+declare -A tainted=()
 
 measure_start() {
     local backend=$1 r attempt ms kib frames=() rsses=()
@@ -274,7 +274,9 @@ measure_start() {
             kib=$(hwm_kib)
             stop_program
             peer_seen || break
-            echo "  $backend start $r/$runs: a peer connected to port 6666, starting again" >&2
+            if ((attempt < max_attempts)); then
+                echo "  $backend start $r/$runs: a peer connected to port 6666, starting again" >&2
+            fi
         done
         if peer_seen; then
             tainted[$backend]=1
@@ -314,7 +316,9 @@ measure_idle() {
         alive || fail_run "corvane exited during the idle measurement"
         stop_program
         peer_seen || break
-        echo "  idle $mode: a peer connected to port 6666, measuring again" >&2
+        if ((attempt < max_attempts)); then
+            echo "  idle $mode: a peer connected to port 6666, measuring again" >&2
+        fi
     done
     if peer_seen; then
         tainted[$mode]=1
