@@ -113,11 +113,21 @@ int main(int argc, char *argv[])
     if (auto *window = engine->rootObjects().isEmpty()
                            ? nullptr
                            : qobject_cast<QQuickWindow *>(engine->rootObjects().first())) {
-        auto once = std::make_shared<QMetaObject::Connection>();
-        *once = QObject::connect(window, &QQuickWindow::frameSwapped, window, [once, sinceStart] {
-            qDebug("first frame after %lld ms", sinceStart.elapsed());
-            QObject::disconnect(*once);
-        });
+        // Emitted on the render thread: more than one may be queued before the first arrives.
+        struct Once
+        {
+            bool logged = false;
+            QMetaObject::Connection connection;
+        };
+        auto once = std::make_shared<Once>();
+        once->connection =
+            QObject::connect(window, &QQuickWindow::frameSwapped, window, [once, sinceStart] {
+                if (once->logged)
+                    return;
+                once->logged = true;
+                QObject::disconnect(once->connection);
+                qDebug("first frame after %lld ms", sinceStart.elapsed());
+            });
     }
 
     return app.exec();
