@@ -16,16 +16,33 @@
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QOpenGLContext>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QStandardPaths>
 
 #include <memory>
 
 namespace {
 const char kApplicationId[] = "5b0c7e2a-9f41-4d8e-a3c6-1e7f20b94d5c";
+
+// Without a working OpenGL (a virtual machine without 3D, a remote session, the offscreen
+// platform) the scene graph would end the program at its first frame; it draws in software
+// there instead. An explicit choice of backend is left alone.
+void chooseSceneGraphBackend()
+{
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") ||
+        qEnvironmentVariableIsSet("QMLSCENE_DEVICE"))
+        return;
+    QOpenGLContext probe;
+    if (probe.create())
+        return;
+    qDebug() << "No OpenGL here: the interface is drawn in software";
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -108,6 +125,7 @@ int main(int argc, char *argv[])
     QObject::connect(&guard, &SlQtAppOneInstance::anotherInstanceWasOpen, appLogic,
                      &SlAppLogic::maximize);
 
+    chooseSceneGraphBackend();
     engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
     // How long a start takes until the user sees something (the interface benchmark reads it).
     if (auto *window = engine->rootObjects().isEmpty()

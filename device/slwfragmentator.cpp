@@ -14,8 +14,9 @@ namespace {
 constexpr int kWriterGraceMs = 200;
 // Fragments a writer on another thread hands over at once when nothing paces them. One round
 // trip through the link's thread per fragment would hold the rate far below what a fast link
-// takes; this many keep the hand-over small next to a wire's worth of data.
-constexpr quint32 kBatchFragments = 256;
+// takes; more than this many would keep that thread (the interface's) from its events for too
+// long on a link whose every write blocks, as a HID report does for a millisecond.
+constexpr quint32 kBatchFragments = 32;
 
 // Releases the write lock on every way out of a packet write.
 class WriteLockRelease

@@ -158,20 +158,29 @@ void SlFirmwareUpdater::startUpdate()
     m_pending = m_firmware.readAll();
     m_firmware.close();
     m_target = gadget;
-    QThreadPool::globalInstance()->start([this]() { updateProcess(); });
+    // Followed on this thread, so that the verdict below knows whether this watch is still here.
+    QPointer<GGadget> watched(gadget);
+    QThreadPool::globalInstance()->start([this, watched]() { updateProcess(watched); });
 }
 
-void SlFirmwareUpdater::updateProcess()
+void SlFirmwareUpdater::updateProcess(QPointer<GGadget> watched)
 {
     GGadget *gadget = m_target;
-    const bool accepted = gadget && gadget->writeFirmware(m_pending, 0);
-    if (accepted) {
+    const bool written = gadget && gadget->writeFirmware(m_pending, 0);
+    if (written)
         QThread::sleep(2);
-        QMetaObject::invokeMethod(
-            this, [this]() { setIsUpdateAvailable(false); }, Qt::QueuedConnection);
-    } else {
-        qDebug() << "updateProcess: the watch did not take the image";
-    }
+    // A link buffers what it is given: the whole image can be written while the watch is
+    // already leaving. Only a watch that is still connected after the pause took it; and a
+    // watch plugged in meanwhile keeps its own offer.
+    QMetaObject::invokeMethod(
+        this,
+        [this, watched, written]() {
+            if (written && watched && m_appLogic && m_appLogic->device() == watched.data())
+                setIsUpdateAvailable(false);
+            else
+                qDebug() << "updateProcess: the watch did not take the image";
+        },
+        Qt::QueuedConnection);
     m_writing.store(false);
 }
 

@@ -60,7 +60,7 @@ private slots:
     void deviceReadyToUpdate();
     void firmwareVersionReceived(QVariant tag, int error);
     void firmwareReceived(QUrl url, QVariant tag, QByteArray &data, int error);
-    void updateProcess();
+    void updateProcess(QPointer<GGadget> watched);
 
 private:
     void loadImage(const QByteArray &image);

@@ -594,7 +594,7 @@ void tst_SlWFragmentator::workerWriteStopsAtTheFirstFailedFragment()
     auto *raw = new RawLink;
     SlWFragmentator framing(raw);
     QSignalSpy progress(&framing, &SlWFragmentator::progressChanged);
-    // The link breaks within the second batch of fragments a worker hands over.
+    // The link breaks within one of the batches of fragments a worker hands over.
     raw->afterWrite = [raw] {
         if (raw->writes.size() == 300)
             raw->forceResult = true;
