@@ -26,6 +26,7 @@ private slots:
     void customizeCancelPutsBackAllFive();
     void resetToDefaults();
     void missingParameterShowsAndWritesNothing();
+    void tubeNumberPadsAndScrolls();
 
 private:
     QQuickItem *openPage(int menuIndex);
@@ -329,6 +330,28 @@ void TstTr31Pages::missingParameterShowsAndWritesNothing()
                               Q_ARG(QVariant, 50));
     QTest::qWait(300);
     QCOMPARE(ui->sim->events.filter(QStringLiteral("write")), QStringList());
+}
+
+void TstTr31Pages::tubeNumberPadsAndScrolls()
+{
+    QQmlComponent component(ui->engine.get());
+    component.setData("import QtQuick 2.15\nimport \"qrc:///devices/tr31/usr/images/digits\"\n"
+                      "Tr31 { places: 3; value: 7 }\n",
+                      QUrl(QStringLiteral("qrc:///tests/tube.qml")));
+    std::unique_ptr<QObject> tube(component.create());
+    QVERIFY2(tube, qPrintable(component.errorString()));
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("007"));
+
+    // Longer than its places: the window moves one place a second and wraps round.
+    tube->setProperty("value", 12345);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("123"));
+    QTRY_COMPARE_WITH_TIMEOUT(tube->property("shown").toString(), QStringLiteral("234"), 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(tube->property("shown").toString(), QStringLiteral("451"), 3500);
+    // A new value starts from its first digits.
+    tube->setProperty("value", 98765);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("987"));
+    tube->setProperty("value", 42);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("042"));
 }
 
 QTEST_MAIN(TstTr31Pages)
