@@ -97,6 +97,7 @@ Item {
             interactive: false
             model: box.entries
             delegate: Rectangle {
+                objectName: "entry_" + index
                 width: list.width
                 height: 26
                 radius: 6

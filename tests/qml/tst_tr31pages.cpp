@@ -229,6 +229,17 @@ void TstTr31Pages::sliderWritesAndLampsFollow()
     QMetaObject::invokeMethod(box, "pick", Q_ARG(QVariant, 1));
     QTRY_COMPARE(pageItem("lamp6")->property("backlightImage").toString(),
                  QStringLiteral("led_r.png"));
+    box->setProperty("popupVisible", true);
+    auto *green = findItem(qobject_cast<QQuickItem *>(box), QStringLiteral("entry_3"));
+    QVERIFY(green);
+    QTRY_VERIFY(green->isVisible() && green->height() > 0);
+    QTest::mouseMove(ui->window, green->mapToScene(QPointF(10, 10)).toPoint());
+    QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
+                 QStringLiteral("led_g.png"));
+    // Closing the list without a pick shows the watch's own backlight again.
+    box->setProperty("popupVisible", false);
+    QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
+                 QStringLiteral("led_r.png"));
 }
 
 void TstTr31Pages::batteryTubeCapsAt99()
