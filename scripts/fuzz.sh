@@ -15,7 +15,7 @@ esac
 builddir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_FUZZ=ON \
     -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_TOOLS=OFF >/dev/null
-targets=(fuzz_fragment_hid fuzz_fragment_stream fuzz_gadget fuzz_property fuzz_envelope fuzz_ntpreply fuzz_settings fuzz_jobreply fuzz_versions)
+targets=(fuzz_fragment_hid fuzz_fragment_stream fuzz_gadget fuzz_property fuzz_envelope fuzz_ntpreply fuzz_settings fuzz_jobreply fuzz_versions fuzz_webreply)
 cmake --build "$builddir" -j"$(nproc)" --target fuzz-make-seeds "${targets[@]}"
 
 seeds="$builddir/seeds"

@@ -317,6 +317,13 @@ void SlWebService::networkRequestFinished(QNetworkReply *reply)
     --m_activeRequests;
     emit isActiveChanged(m_activeRequests != 0);
 
+    handleReply(replyId, httpCode, body, reply->property("tag"), reply->property("url").toUrl());
+    reply->deleteLater();
+}
+
+void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const QVariant &tag,
+                               const QUrl &url)
+{
     const QJsonDocument doc = QJsonDocument::fromJson(body);
     const QJsonObject top = doc.object();
     QVariantMap result;
@@ -429,13 +436,13 @@ void SlWebService::networkRequestFinished(QNetworkReply *reply)
     case DEVICE_STAT:
         succeeded(200);
         if (replyId == DEVICE_PARAMS)
-            emit settingsSendRequestFinished(reply->property("tag"), error);
+            emit settingsSendRequestFinished(tag, error);
         else
-            emit statisticsSendRequestFinished(reply->property("tag"), error);
+            emit statisticsSendRequestFinished(tag, error);
         break;
     case DOWNLOAD_FILE:
         succeeded(200);
-        emit fileReceived(reply->property("url").toUrl(), reply->property("tag"), body, error);
+        emit fileReceived(url, tag, body, error);
         break;
     case CURRENT_JOBS:
         succeeded(200);
@@ -448,5 +455,4 @@ void SlWebService::networkRequestFinished(QNetworkReply *reply)
     default:
         break;
     }
-    reply->deleteLater();
 }

@@ -72,6 +72,10 @@ public:
     void setSslConfiguration(const QSslConfiguration &config) { m_ssl = config; }
     QSslConfiguration sslConfiguration() const { return m_ssl; }
     QNetworkAccessManager *networkAccessManager() { return &m_manager; }
+    // Classifies one finished request's status and body and reports it through the signals of
+    // its type. The reply slot calls it; the fuzzer feeds it service replies of its own.
+    void handleReply(int replyId, int httpCode, QByteArray body, const QVariant &tag,
+                     const QUrl &url);
 
     // The URL path of a request type ("" for file downloads).
     static QString requestPath(RequestType type);

@@ -230,9 +230,10 @@ void TstTr31Pages::sliderWritesAndLampsFollow()
     QTRY_COMPARE(pageItem("lamp6")->property("backlightImage").toString(),
                  QStringLiteral("led_r.png"));
     box->setProperty("popupVisible", true);
-    auto *green = findItem(qobject_cast<QQuickItem *>(box), QStringLiteral("entry_3"));
-    QVERIFY(green);
-    QTRY_VERIFY(green->isVisible() && green->height() > 0);
+    // The open list lays its entries out on the next frame.
+    QQuickItem *green = nullptr;
+    QTRY_VERIFY((green = findItem(qobject_cast<QQuickItem *>(box), QStringLiteral("entry_3"))) &&
+                green->isVisible() && green->height() > 0);
     QTest::mouseMove(ui->window, green->mapToScene(QPointF(10, 10)).toPoint());
     QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
                  QStringLiteral("led_g.png"));

@@ -135,6 +135,16 @@ int main(int argc, char **argv)
     ok &= put("jobreply", QStringLiteral("none"), R"({"current_job_list": []})");
     ok &= put("versions", QStringLiteral("app"), "1.3.10");
     ok &= put("versions", QStringLiteral("firmware"), "20200315");
+    // Type byte (the request type plus one), status byte (an index: 0 is 200, 1 is 201, 2 is
+    // 400, 3 is 406), then the body.
+    ok &= put("webreply", QStringLiteral("login"),
+              QByteArray("\x02\x00") + R"({"customer": {"email": "a@b.c", "token": "t"}})");
+    ok &= put("webreply", QStringLiteral("firmware"),
+              QByteArray("\x0a\x00") +
+                  R"({"firmware_versions": [{"version": "20200316", "file": "/f.bin"}]})");
+    ok &= put("webreply", QStringLiteral("errors"),
+              QByteArray("\x01\x02") + R"({"errors": {"email": ["taken"]}})");
+    ok &= put("webreply", QStringLiteral("signature"), QByteArray("\x07\x03Signature wrong"));
 
     return ok ? 0 : 1;
 }
