@@ -20,11 +20,33 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The last lines the program logged, shown when a run fails.
+std::deque<QString> recentLog;
+
+void keepRecent(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    // The uploads of every gadget fail for want of a name server; they would crowd out the
+    // lines about the link.
+    if (text.startsWith(QLatin1String("httpCode:")) || text.startsWith(QLatin1String("signed")) ||
+        text.startsWith(QLatin1String("simpleGet")))
+        return;
+    recentLog.push_back(text);
+    if (recentLog.size() > 60)
+        recentLog.pop_front();
+}
+
+void dumpRecentLog()
+{
+    for (const QString &line : recentLog)
+        std::fprintf(stderr, "  | %s\n", qPrintable(line.left(160)));
+}
 
 double percentile(std::vector<double> v, double p)
 {
@@ -33,30 +55,38 @@ double percentile(std::vector<double> v, double p)
 }
 
 // Runs the event loop until cond() holds (checked whenever check() is called from a signal,
-// and every millisecond), or the time-out passes.
+// and every millisecond), or the time-out passes. The time-out belongs to one wait: a deadline
+// left armed would end a later wait early, a few seconds on, and look like a watch that never
+// answered.
 class Waiter
 {
 public:
     bool wait(const std::function<bool()> &cond, int timeoutMs)
     {
-        this->cond = cond;
         if (cond())
             return true;
+        QEventLoop loop;
+        this->cond = cond;
+        current = &loop;
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &loop, [this] { check(); });
         poll.start(1);
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(timeoutMs);
         loop.exec();
+        current = nullptr;
         return cond();
     }
     void check()
     {
-        if (cond && cond())
-            loop.quit();
+        if (current && cond && cond())
+            current->quit();
     }
 
 private:
-    QEventLoop loop;
+    QEventLoop *current = nullptr;
     std::function<bool()> cond;
 };
 
@@ -95,7 +125,14 @@ std::vector<double> measureHandshake(int runs)
         const bool ok = waiter.wait([&] { return done; }, 5000);
         const qint64 ns = timer.nsecsElapsed();
         if (!ok) {
-            std::fprintf(stderr, "run %d: no authorisation within 5 s\n", i);
+            GGadget *gadget = hub.device();
+            dumpRecentLog();
+            std::fprintf(stderr,
+                         "run %d: no authorisation within 5 s (hub: gadget %s, basic %d, "
+                         "server %s; peer: socket state %d, %d packets received)\n",
+                         i, gadget ? "present" : "none", gadget ? int(gadget->isBasicInit()) : -1,
+                         hub.deviceServer()->isEnabled() ? "enabled" : "disabled",
+                         int(peer.socket->state()), int(peer.packets.size()));
             break;
         }
         times.push_back(double(ns) / 1000.0);
@@ -103,7 +140,11 @@ std::vector<double> measureHandshake(int runs)
         // The next run starts only once the last gadget is gone, so that its teardown is not
         // part of the figure.
         if (!waiter.wait([&] { return !hub.device() && alive == 0; }, 5000)) {
-            std::fprintf(stderr, "run %d: the gadget did not go within 5 s\n", i);
+            std::fprintf(stderr,
+                         "run %d: the gadget did not go within 5 s (hub: gadget %s, %d alive; "
+                         "peer: socket state %d)\n",
+                         i, hub.device() ? "present" : "none", alive, int(peer.socket->state()));
+            dumpRecentLog();
             break;
         }
     }
@@ -165,7 +206,7 @@ int main(int argc, char *argv[])
     qputenv("XDG_RUNTIME_DIR", dir.filePath("runtime").toLocal8Bit());
     QApplication app(argc, argv);
     QDir::setCurrent(dir.filePath("home"));
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    qInstallMessageHandler(keepRecent);
 
     const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 200;
     const std::vector<double> times = measureHandshake(runs);
