@@ -59,6 +59,19 @@ public:
 
     QObject *find(const char *name) const { return window->findChild<QObject *>(name); }
 
+    // Items made by a Repeater or put into another file's content have no object parent of
+    // their own: they are found through the item tree.
+    static QQuickItem *findItem(QQuickItem *item, const QString &name)
+    {
+        if (!item || item->objectName() == name)
+            return item;
+        const QList<QQuickItem *> children = item->childItems();
+        for (QQuickItem *child : children)
+            if (QQuickItem *found = findItem(child, name))
+                return found;
+        return nullptr;
+    }
+
     QString page() const { return find("pageSwitcher")->property("source").toUrl().toString(); }
 
     // A simulated TR-31 watch dialling the program's gadget port.

@@ -1,5 +1,6 @@
 #include "interfacefixture.h"
 
+#include "../support/hidapi_double/hidapidouble.h"
 #include "update/slappupdaterclient.h"
 
 #include <QFile>
@@ -25,6 +26,7 @@ private slots:
     void updateCompleteShowsForThreeSeconds();
     void trayShowOnlyWhileHidden();
     void authorisedWatchBringsTheWindowUp();
+    void refusedWatchShowsTheRuleCommand();
 
 private:
     std::unique_ptr<InterfaceFixture> ui;
@@ -287,6 +289,29 @@ void TstInterface::authorisedWatchBringsTheWindowUp()
     // The watch leaves: back to the unplugged page.
     ui->sim.reset();
     QTRY_COMPARE_WITH_TIMEOUT(ui->page(), QStringLiteral("qrc:///user/Unplugged.qml"), 10000);
+}
+
+void TstInterface::refusedWatchShowsTheRuleCommand()
+{
+    // A watch on USB whose node this user may not open, as before the udev rule is installed.
+    HidApiDouble::ScriptedDevice watch;
+    watch.path = "/dev/hidraw7";
+    watch.failOpen = true;
+    HidApiDouble::plug(watch);
+    QTRY_VERIFY(ui->logic->deviceAccessDenied());
+    QQuickItem *page = ui->find("pageSwitcher")->property("item").value<QQuickItem *>();
+    QQuickItem *hint = InterfaceFixture::findItem(page, QStringLiteral("accessHint"));
+    QVERIFY(hint);
+    QTRY_VERIFY(hint->isVisible());
+    const QString command = InterfaceFixture::findItem(page, QStringLiteral("udevCommand"))
+                                ->property("text")
+                                .toString();
+    QVERIFY(
+        command.contains(QLatin1String("ATTRS{idVendor}==\"ffff\", ATTRS{idProduct}==\"099d\"")));
+    QVERIFY(command.contains(QLatin1String("/etc/udev/rules.d/60-corvane-watch.rules")));
+
+    HidApiDouble::unplug(watch.path);
+    QTRY_VERIFY_WITH_TIMEOUT(!hint->isVisible(), 3000);
 }
 
 QTEST_MAIN(TstInterface)

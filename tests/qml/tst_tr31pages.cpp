@@ -64,22 +64,10 @@ QQuickItem *TstTr31Pages::openPage(int menuIndex)
     return ui->find("tr31Page")->property("item").value<QQuickItem *>();
 }
 
-// Items made by a Repeater have no object parent: they are found through the item tree.
-static QQuickItem *findItem(QQuickItem *item, const QString &name)
-{
-    if (!item || item->objectName() == name)
-        return item;
-    const QList<QQuickItem *> children = item->childItems();
-    for (QQuickItem *child : children)
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    return nullptr;
-}
-
 QObject *TstTr31Pages::pageItem(const char *name)
 {
-    return findItem(ui->find("tr31Page")->property("item").value<QQuickItem *>(),
-                    QString::fromLatin1(name));
+    return InterfaceFixture::findItem(ui->find("tr31Page")->property("item").value<QQuickItem *>(),
+                                      QString::fromLatin1(name));
 }
 
 // Writes the parameter as a page would and waits until the tree holds the value.
@@ -220,7 +208,8 @@ void TstTr31Pages::sliderWritesAndLampsFollow()
     QMetaObject::invokeMethod(slider, "setValue", Q_ARG(QVariant, 40));
     QVERIFY(waitForWrite(QStringLiteral("indicBrightness"), QStringLiteral("40")));
     QCOMPARE(slider->property("value").toInt(), 40);
-    QObject *digit = findItem(qobject_cast<QQuickItem *>(pageItem("lamp1")), "lampDigit");
+    QObject *digit =
+        InterfaceFixture::findItem(qobject_cast<QQuickItem *>(pageItem("lamp1")), "lampDigit");
     QVERIFY(digit);
     QVERIFY(qAbs(digit->property("opacity").toDouble() - 0.65) < 1e-6);
 
@@ -232,7 +221,8 @@ void TstTr31Pages::sliderWritesAndLampsFollow()
     box->setProperty("popupVisible", true);
     // The open list lays its entries out on the next frame.
     QQuickItem *green = nullptr;
-    QTRY_VERIFY((green = findItem(qobject_cast<QQuickItem *>(box), QStringLiteral("entry_3"))) &&
+    QTRY_VERIFY((green = InterfaceFixture::findItem(qobject_cast<QQuickItem *>(box),
+                                                    QStringLiteral("entry_3"))) &&
                 green->isVisible() && green->height() > 0);
     QTest::mouseMove(ui->window, green->mapToScene(QPointF(10, 10)).toPoint());
     QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
