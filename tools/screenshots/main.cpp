@@ -73,6 +73,17 @@ private:
     QString m_folder;
 };
 
+QQuickItem *findItem(QQuickItem *item, const char *name)
+{
+    if (!item || item->objectName() == QLatin1String(name))
+        return item;
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *c : children)
+        if (QQuickItem *found = findItem(c, name))
+            return found;
+    return nullptr;
+}
+
 QObject *child(QObject *root, const char *name)
 {
     return root->findChild<QObject *>(QString::fromLatin1(name));
@@ -124,6 +135,12 @@ int main(int argc, char *argv[])
     QObject *pages = child(window, "pageSwitcher");
     Shooter shooter(window, folder);
     bool ok = shooter.shoot(QStringLiteral("01-unplugged"));
+    // The hint for a watch the user may not open, shown as when the hub reports it.
+    if (QQuickItem *hint = findItem(pages->property("item").value<QQuickItem *>(), "accessHint")) {
+        hint->setVisible(true);
+        ok = shooter.shoot(QStringLiteral("01b-unplugged-no-permission")) && ok;
+        hint->setVisible(false);
+    }
 
     logic->setIsUpdated(true);
     ok = shooter.shoot(QStringLiteral("02-update-complete")) && ok;
