@@ -58,7 +58,8 @@ SlPropertyDescriptor leaf(const QString &name, qint32 type, quint32 size = 0, qu
     return SlPropertyDescriptor(name, type, offset, size, flags);
 }
 
-// How a codec row is used: write, read, both; past: the image ends inside or before the field.
+// How a codec row is used: write, read, both; past: the bytes are the whole image, which ends
+// inside or before the field.
 const int wr = 1, rd = 2, both = 3, past = 4;
 
 } // namespace
@@ -85,7 +86,7 @@ private slots:
 
 void tst_SlProperty::placement()
 {
-    SlPropertyDescriptor rec("rec", PROPERTY_LIST, PROPERTY_OFFSET_AUTO, 0, 3);
+    SlPropertyDescriptor rec("rec", PROPERTY_LIST, PROPERTY_OFFSET_AUTO, 2, 3);
     rec.children = {leaf("x", PROPERTY_UINT16), leaf("y", PROPERTY_UINT8)};
     // Explicit offsets move the cursor either way; a list takes the cursor but does not advance it.
     Tree t({leaf("a", PROPERTY_DATETIME), leaf("b", PROPERTY_INT16),
@@ -128,15 +129,16 @@ void tst_SlProperty::codec_data()
     QTest::newRow("int8") << 1 << 0u << V::fromValue<qint16>(-1) << hex("ff") << both;
     QTest::newRow("uint8") << 2 << 0u << V::fromValue<quint16>(255) << hex("ff") << both;
     QTest::newRow("uint8 from text") << 2 << 0u << V("7") << hex("07") << wr;
+    QTest::newRow("uint8 from junk") << 2 << 0u << V("x") << hex("00") << wr;
     QTest::newRow("int16") << 3 << 0u << V::fromValue<qint16>(-2) << hex("feff") << both;
     QTest::newRow("uint16") << 4 << 0u << V::fromValue<quint16>(0x1234) << hex("3412") << both;
     QTest::newRow("int32") << 5 << 0u << V(INT_MIN) << hex("00000080") << both;
     QTest::newRow("uint32") << 6 << 0u << V(0x01020304u) << hex("04030201") << both;
-    QTest::newRow("uint32 past image") << 6 << 0u << V(0x1234u) << hex("3412") << rd + past;
+    QTest::newRow("uint32 past image") << 6 << 0u << V(0x1234u) << hex("aa3412") << rd + past;
     QTest::newRow("bool nonzero byte") << 7 << 0u << V(true) << hex("7f") << rd;
     QTest::newRow("bool from int") << 7 << 0u << V(5) << hex("01") << wr;
     QTest::newRow("latin1 padded") << 8 << 4u << V(QString("\u00e9a")) << hex("e9610000") << both;
-    QTest::newRow("latin1 to zero") << 8 << 5u << V("ab") << hex("6162006364") << rd;
+    QTest::newRow("latin1 to zero") << 8 << 6u << V("ab") << hex("616200636400") << rd;
     QTest::newRow("utf8") << 9 << 3u << V(QString("\u00e9")) << hex("c3a900") << both;
     QTest::newRow("utf8 cut") << 9 << 3u << V("abcdef") << QByteArray("abc") << wr;
     QTest::newRow("utf8 past image") << 9 << 10u << V(QString()) << QByteArray() << rd + past;
@@ -164,15 +166,13 @@ void tst_SlProperty::codec()
         Tree t({leaf("pad", PROPERTY_UINT8), leaf("x", type, size, 0x12)});
         t["x"]->setValue(value);
         QCOMPARE(t.events, bytes.isEmpty() ? QStringList() : QStringList({"x:changed", "write@1"}));
-        if (!bytes.isEmpty())
-            QCOMPARE(t.link.packets.first().data, bytes);
+        QCOMPARE(t.link.packets.value(0).data, bytes);
     }
     if (ways & rd) {
         // Neighbours of 0xAA prove the node reads exactly its own bytes, and zeros past the
         // image without growing it.
         Tree t({leaf("pre", PROPERTY_UINT8), leaf("x", type, size), leaf("post", PROPERTY_UINT8)});
-        const QByteArray image =
-            QByteArray(1, char(0xAA)) + bytes + QByteArray((ways & past) ? 0 : 1, char(0xAA));
+        const QByteArray image = (ways & past) ? bytes : QByteArray("\xAA") + bytes + "\xAA";
         t.store(0, image);
         const QVariant v = t["x"]->value();
         QCOMPARE(v.userType(), value.userType());
@@ -221,7 +221,7 @@ void tst_SlProperty::writes()
     QCOMPARE(t.events, QStringList({"n:changed", "n:received"}));
     // An update hands a variable-length field the raw bytes of the range, zeros included.
     t.root.dataUpdated(9, 3);
-    QCOMPARE(t["v"]->value(), QVariant(hex("616200")));
+    QCOMPARE(t["v"]->value().toByteArray(), hex("616200"));
 }
 
 void tst_SlProperty::oddNodes()
@@ -336,28 +336,29 @@ void tst_SlProperty::valueFromString_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QVariant>("expected");
-    const QVariant none;
     QTest::newRow("int8 -128") << 1 << "-128" << QVariant(-128);
-    QTest::newRow("int8 128") << 1 << "128" << none;
-    QTest::newRow("uint8 256") << 2 << "256" << none;
-    QTest::newRow("uint8 -1") << 2 << "-1" << none;
-    QTest::newRow("int16 -32769") << 3 << "-32769" << none;
+    QTest::newRow("int8 128") << 1 << "128" << QVariant();
+    QTest::newRow("uint8 255") << 2 << "255" << QVariant(255);
+    QTest::newRow("uint8 256") << 2 << "256" << QVariant();
+    QTest::newRow("uint8 -1") << 2 << "-1" << QVariant();
+    QTest::newRow("int16 -32769") << 3 << "-32769" << QVariant();
     QTest::newRow("int16 32767") << 3 << "32767" << QVariant(32767);
-    QTest::newRow("uint16 65536") << 4 << "65536" << none;
+    QTest::newRow("uint16 65535") << 4 << "65535" << QVariant(65535);
+    QTest::newRow("uint16 65536") << 4 << "65536" << QVariant();
     QTest::newRow("int32 min") << 5 << "-2147483648" << QVariant(INT_MIN);
-    QTest::newRow("int32 hex text") << 5 << "0x10" << none;
+    QTest::newRow("int32 hex text") << 5 << "0x10" << QVariant();
     QTest::newRow("uint32 -1") << 6 << "-1" << QVariant(4294967295u);
-    QTest::newRow("uint32 above int") << 6 << "2147483648" << none;
+    QTest::newRow("uint32 above int") << 6 << "2147483648" << QVariant();
     QTest::newRow("bool 1") << 7 << "1" << QVariant(true);
     QTest::newRow("bool false") << 7 << "false" << QVariant(false);
-    QTest::newRow("bool True") << 7 << "True" << none;
+    QTest::newRow("bool True") << 7 << "True" << QVariant();
     QTest::newRow("latin1") << 8 << "k3y" << QVariant("k3y");
     const QDateTime dt(QDate(2020, 5, 1), QTime(12, 34, 56, 789), Qt::LocalTime);
     QTest::newRow("date") << 10 << "2020-05-01T12:34:56.789Z" << QVariant(dt.date());
     QTest::newRow("time") << 11 << "2020-05-01T12:34:56.789Z" << QVariant(dt.time());
     QTest::newRow("datetime") << 12 << "2020-05-01T12:34:56.789Z" << QVariant(dt);
-    QTest::newRow("datetime without ms") << 12 << "2020-05-01T12:34:56Z" << none;
-    QTest::newRow("list") << 13 << "1" << none;
+    QTest::newRow("datetime without ms") << 12 << "2020-05-01T12:34:56Z" << QVariant();
+    QTest::newRow("list") << 13 << "1" << QVariant();
 }
 
 void tst_SlProperty::valueFromString()
