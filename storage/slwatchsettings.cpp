@@ -372,7 +372,8 @@ bool SlWatchSettings::pushStatistics(const QVariantMap &model, const SlDeviceRec
     return execute(query, "SlWatchSettings::pushStatistics");
 }
 
-qint64 SlWatchSettings::findReadableStatistics(QVariantMap *model, SlDeviceRecord *record)
+qint64 SlWatchSettings::findReadableStatistics(QVariantMap *model, SlDeviceRecord *record,
+                                               QByteArray *stored)
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
@@ -401,6 +402,8 @@ qint64 SlWatchSettings::findReadableStatistics(QVariantMap *model, SlDeviceRecor
             *model = json.object().toVariantMap();
         if (record)
             *record = readRecord;
+        if (stored)
+            *stored = query.value(2).toByteArray();
         return row;
     }
     return -1;
@@ -408,21 +411,25 @@ qint64 SlWatchSettings::findReadableStatistics(QVariantMap *model, SlDeviceRecor
 
 bool SlWatchSettings::peekStatistics(QVariantMap &model, SlDeviceRecord &record)
 {
-    m_peekedRow = findReadableStatistics(&model, &record);
+    m_peekedRow = findReadableStatistics(&model, &record, &m_peekedData);
     return m_peekedRow >= 0;
 }
 
 bool SlWatchSettings::popStatistics()
 {
-    const qint64 row = m_peekedRow >= 0 ? m_peekedRow : findReadableStatistics(nullptr, nullptr);
+    QByteArray stored = m_peekedData;
+    const qint64 row =
+        m_peekedRow >= 0 ? m_peekedRow : findReadableStatistics(nullptr, nullptr, &stored);
     m_peekedRow = -1;
+    m_peekedData.clear();
     if (row < 0)
         return false;
     QSqlQuery query(m_db);
-    if (!prepare(query, QStringLiteral("DELETE FROM Statistics WHERE rowid = (?)"),
+    if (!prepare(query, QStringLiteral("DELETE FROM Statistics WHERE rowid = (?) AND data = (?)"),
                  "SlWatchSettings::popStatistics"))
         return false;
     query.addBindValue(row);
+    query.addBindValue(stored);
     if (!execute(query, "SlWatchSettings::popStatistics"))
         return false;
     return query.numRowsAffected() == 1;

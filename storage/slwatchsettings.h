@@ -107,11 +107,14 @@ private:
     bool createSchema();
     QByteArray encrypt(const QByteArray &plain, bool *ok) const;
     QByteArray decrypt(const QByteArray &stored, bool *ok) const;
-    qint64 findReadableStatistics(QVariantMap *model, SlDeviceRecord *record);
+    qint64 findReadableStatistics(QVariantMap *model, SlDeviceRecord *record, QByteArray *stored);
 
     QString m_path;
     QSqlDatabase m_db;
     QString m_connectionName;
     QByteArray m_storageKey;
     qint64 m_peekedRow = -1;
+    // The stored (encrypted) data of the peeked entry: SQLite hands a freed rowid to the next
+    // entry once the table was empty, so the row number alone could name a newer entry.
+    QByteArray m_peekedData;
 };

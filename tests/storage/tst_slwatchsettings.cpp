@@ -251,6 +251,18 @@ void TestSlWatchSettings::statisticsQueue()
     QVERIFY(!settings->popStatistics());
     QVERIFY(settings->popStatistics());
     QVERIFY(!settings->peekStatistics(m, r));
+
+    // The same, with the queue emptied meanwhile: SQLite gives the freed row number to the next
+    // entry, which our pop must not take for the one it peeked.
+    if (position >= 0)
+        return; // an unreadable entry keeps the table from emptying
+    QVERIFY(settings->pushStatistics(model(1), record("SN-B")));
+    QVERIFY(settings->peekStatistics(m, r));
+    QVERIFY(open()->popStatistics());
+    QVERIFY(settings->pushStatistics(model(2), record("SN-C")));
+    QVERIFY(!settings->popStatistics());
+    QVERIFY(settings->peekStatistics(m, r));
+    QCOMPARE(m, model(2));
 }
 
 void TestSlWatchSettings::unusableDatabase_data()
