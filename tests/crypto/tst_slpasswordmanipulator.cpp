@@ -2,176 +2,94 @@
 
 #include <QtTest>
 
-// Records every signal of one manipulator in emission order.
-class Recorder : public QObject
+// "#n" sets n digits, "un" and "dn" step position n up and down, "c" clears.
+static void apply(SlPasswordManipulator &pin, const QString &op)
 {
-public:
-    explicit Recorder(SlPasswordManipulator *pin)
-    {
-        connect(pin, &SlPasswordManipulator::textChanged, this,
-                [this](const QString &t) { events << QStringLiteral("text:'%1'").arg(t); });
-        connect(pin, &SlPasswordManipulator::valueChanged, this,
-                [this](int v) { events << QStringLiteral("value:%1").arg(v); });
-        connect(pin, &SlPasswordManipulator::digitsChanged, this,
-                [this](int d) { events << QStringLiteral("digits:%1").arg(d); });
-        connect(pin, &SlPasswordManipulator::isValidChanged, this, [this](bool b) {
-            events << QStringLiteral("isValid:%1").arg(b ? "true" : "false");
-        });
-        connect(pin, &SlPasswordManipulator::isClearChanged, this, [this](bool b) {
-            events << QStringLiteral("isClear:%1").arg(b ? "true" : "false");
-        });
-    }
-    QStringList take()
-    {
-        QStringList out = events;
-        events.clear();
-        return out;
-    }
-    QStringList events;
-};
+    if (op == "c")
+        pin.clear();
+    else if (op.startsWith('#'))
+        pin.setDigits(op.mid(1).toInt());
+    else
+        pin.digitManipulate(op.mid(1).toInt(), op.startsWith('u'));
+}
 
 class TestSlPasswordManipulator : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initialState();
-    void enteringFourDigits();
-    void stepping_data();
-    void stepping();
-    void clearAlwaysAnnounces();
-    void outOfRangeIsIgnored();
-    void changingDigitsRefits();
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
+    void operation_data();
+    void operation();
+    void steppingWraps();
 };
 
-void TestSlPasswordManipulator::initialState()
+void TestSlPasswordManipulator::operation_data()
 {
-    SlPasswordManipulator pin;
-    QCOMPARE(pin.text(), QString());
-    QCOMPARE(pin.value(), -1);
-    QCOMPARE(pin.digits(), 0);
-    QVERIFY(!pin.isValid());
-    QVERIFY(pin.isClear());
+    // The operations, then for the last of them its signals, and the text,
+    // value and digit count it leaves.
+    QTest::addColumn<QString>("script");
+    QTest::newRow("blank positions spell no number")
+        << "#4 u0 > isClear=false;isValid=false;text=0   ;'0   ' -1 4";
+    QTest::newRow("last digit makes it valid")
+        << "#4 u0 u1 u2 u3 > isClear=false;value=0;isValid=true;text=0000;'0000' 0 4";
+    QTest::newRow("leading zeros are decimal digits")
+        << "#4 u0 u1 u2 u2 u2 u2 u2 u3 u3 u3 > "
+           "isClear=false;value=42;isValid=true;text=0042;'0042' 42 4";
+    QTest::newRow("clear when clear still announces") << "c > isClear=true;isValid=false;'' -1 0";
+    QTest::newRow("clear keeps the digit count")
+        << "#2 d0 d1 c > text=;value=-1;isClear=true;isValid=false;'' -1 2";
+    QTest::newRow("no digits to step") << "u0 > '' -1 0";
+    QTest::newRow("position past the end") << "#3 u3 > '   ' -1 3";
+    QTest::newRow("negative position") << "#3 d-1 > '   ' -1 3";
+    QTest::newRow("same digit count") << "#2 d0 d1 #2 > '99' 99 2";
+    QTest::newRow("cutting keeps the leading digits")
+        << "#4 u0 u1 u1 d2 d3 #2 > isClear=false;digits=2;value=1;text=01;'01' 1 2";
+    QTest::newRow("widening leaves a blank")
+        << "#2 d0 d1 #3 > isClear=false;digits=3;value=-1;isValid=false;text=99 ;'99 ' -1 3";
 }
 
-void TestSlPasswordManipulator::enteringFourDigits()
+void TestSlPasswordManipulator::operation()
 {
-    SlPasswordManipulator pin;
-    pin.setDigits(4);
-    Recorder rec(&pin);
-
-    pin.digitManipulate(0, true);
-    QCOMPARE(pin.text(), QStringLiteral("0   "));
-    QCOMPARE(pin.value(), -1);
-    QVERIFY(!pin.isValid());
-    QCOMPARE(rec.take(), QStringList({"isClear:false", "isValid:false", "text:'0   '"}));
-
-    pin.digitManipulate(1, true);
-    pin.digitManipulate(2, true);
-    rec.take();
-    pin.digitManipulate(3, true);
-    QCOMPARE(pin.text(), QStringLiteral("0000"));
-    QCOMPARE(pin.value(), 0);
-    QVERIFY(pin.isValid());
-    QCOMPARE(rec.take(), QStringList({"isClear:false", "value:0", "isValid:true", "text:'0000'"}));
-
-    // Leading zeros are digits: 0042 is the number 42.
-    for (int i = 0; i < 4; ++i)
-        pin.digitManipulate(2, true);
-    pin.digitManipulate(3, true);
-    pin.digitManipulate(3, true);
-    QCOMPARE(pin.text(), QStringLiteral("0042"));
-    QCOMPARE(pin.value(), 42);
-}
-
-void TestSlPasswordManipulator::stepping_data()
-{
-    QTest::addColumn<int>("steps");
-    QTest::addColumn<bool>("up");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("space up gives 0") << 1 << true << "0 ";
-    QTest::newRow("up reaches 9") << 10 << true << "9 ";
-    QTest::newRow("9 up wraps to 0") << 11 << true << "0 ";
-    QTest::newRow("space down gives 9") << 1 << false << "9 ";
-    QTest::newRow("down reaches 0") << 10 << false << "0 ";
-    QTest::newRow("0 down wraps to 9") << 11 << false << "9 ";
-}
-
-void TestSlPasswordManipulator::stepping()
-{
-    QFETCH(int, steps);
-    QFETCH(bool, up);
-    QFETCH(QString, text);
+    QFETCH(QString, script);
+    const int mark = script.indexOf(" > ");
+    QStringList ops = script.left(mark).split(' ');
 
     SlPasswordManipulator pin;
-    pin.setDigits(2);
-    for (int i = 0; i < steps; ++i)
-        pin.digitManipulate(0, up);
-    QCOMPARE(pin.text(), text);
-    QCOMPARE(pin.value(), -1);
+    const QString last = ops.takeLast();
+    for (const QString &op : ops)
+        apply(pin, op);
+    // Every signal in emission order, with its argument.
+    QString events;
+    auto record = [&pin, &events](auto signal, const char *name) {
+        QObject::connect(&pin, signal, [&events, name](const QVariant &v) {
+            events += QStringLiteral("%1=%2;").arg(name, v.toString());
+        });
+    };
+    record(&SlPasswordManipulator::textChanged, "text");
+    record(&SlPasswordManipulator::valueChanged, "value");
+    record(&SlPasswordManipulator::digitsChanged, "digits");
+    record(&SlPasswordManipulator::isValidChanged, "isValid");
+    record(&SlPasswordManipulator::isClearChanged, "isClear");
+    apply(pin, last);
+    const QString state =
+        QStringLiteral("'%1' %2 %3").arg(pin.text()).arg(pin.value()).arg(pin.digits());
+    QCOMPARE(events + state, script.mid(mark + 3));
 }
 
-void TestSlPasswordManipulator::clearAlwaysAnnounces()
+void TestSlPasswordManipulator::steppingWraps()
 {
-    SlPasswordManipulator pin;
-    Recorder rec(&pin);
-    pin.clear();
-    QCOMPARE(rec.take(), QStringList({"isClear:true", "isValid:false"}));
-
-    pin.setDigits(2);
-    pin.digitManipulate(0, false);
-    pin.digitManipulate(1, false);
-    QCOMPARE(pin.value(), 99);
-    rec.take();
-    pin.clear();
-    QCOMPARE(rec.take(), QStringList({"text:''", "value:-1", "isClear:true", "isValid:false"}));
-    QVERIFY(pin.isClear());
-    QVERIFY(!pin.isValid());
-    QCOMPARE(pin.digits(), 2);
-}
-
-void TestSlPasswordManipulator::outOfRangeIsIgnored()
-{
-    SlPasswordManipulator pin;
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    Recorder rec(&pin);
-    pin.digitManipulate(0, true); // no digits yet
-    pin.setDigits(3);
-    rec.take();
-    pin.digitManipulate(3, true);
-    pin.digitManipulate(-1, false);
-    QLoggingCategory::setFilterRules(QString());
-    QVERIFY(rec.events.isEmpty());
-    QCOMPARE(pin.text(), QStringLiteral("   "));
-}
-
-void TestSlPasswordManipulator::changingDigitsRefits()
-{
-    SlPasswordManipulator pin;
-    pin.setDigits(4);
-    for (int i = 0; i < 4; ++i)
-        pin.digitManipulate(i, false);
-    QCOMPARE(pin.value(), 9999);
-
-    Recorder rec(&pin);
-    QSignalSpy digits(&pin, &SlPasswordManipulator::digitsChanged);
-    pin.setDigits(4);
-    QCOMPARE(digits.count(), 0);
-
-    // Cutting keeps the leading digits, and the number follows the text.
-    pin.setDigits(2);
-    QCOMPARE(pin.text(), QStringLiteral("99"));
-    QCOMPARE(pin.value(), 99);
-    QCOMPARE(rec.take(), QStringList({"isClear:false", "digits:2", "value:99", "text:'99'"}));
-
-    // Widening leaves new blank positions, so there is no number any more.
-    pin.setDigits(3);
-    QCOMPARE(pin.text(), QStringLiteral("99 "));
-    QCOMPARE(pin.value(), -1);
-    QVERIFY(!pin.isValid());
-    QCOMPARE(rec.take(),
-             QStringList({"isClear:false", "digits:3", "value:-1", "isValid:false", "text:'99 '"}));
+    // From blank, then once across the wrap, in each direction.
+    for (bool up : {true, false}) {
+        SlPasswordManipulator pin;
+        pin.setDigits(1);
+        QString seen;
+        for (int i = 0; i < 11; ++i) {
+            pin.digitManipulate(0, up);
+            seen += pin.text();
+        }
+        QCOMPARE(seen, QString(up ? "01234567890" : "98765432109"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSlPasswordManipulator)
