@@ -4,10 +4,6 @@
 #include "model/slpropertystreams.h"
 #include "model/slstatmodeltranslator.h"
 
-#include <QBuffer>
-#include <QDateTime>
-#include <QMetaMethod>
-#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -34,8 +30,7 @@ struct StatsTree
             rec.children = {SlPropertyDescriptor("datetime", PROPERTY_DATETIME, base, 0, 3),
                             SlPropertyDescriptor("value", PROPERTY_UINT16, base + 9, 0, 3)};
             stats.children.append(rec);
-            mirror.seek(base);
-            mirror.write(dateTimeBytes(stamps.at(i)));
+            restamp(i, stamps.at(i));
         }
         root.addChildren({stats});
         list = root.child("stats");
@@ -61,14 +56,10 @@ struct ModelChangedCounter
 {
     explicit ModelChangedCounter(SlStatModelTranslator *tr)
     {
-        QObject::connect(tr, &SlStatModelTranslator::modelChanged, [this](QVariantList &model) {
-            ++n;
-            last = model;
-        });
+        QObject::connect(tr, &SlStatModelTranslator::modelChanged,
+                         [this](QVariantList &model) { ++count, last = model; });
     }
-    int count() const { return n; }
-
-    int n = 0;
+    int count = 0;
     QVariantList last;
 };
 
@@ -84,29 +75,14 @@ class tst_StatModelTranslator : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void metaObjectOrder();
-    void collectSameDatesGroupsByDay();
-    void passThroughNewestFirst();
-    void singleRecord_data();
-    void singleRecord();
-    void year1900CutsOff_data();
-    void year1900CutsOff();
-    void unknownMethodGivesEmptyModel();
-    void sameInputAndMethodDoNotTranslate();
-    void noInputNeverEmits();
-    void dateTimeChangeTranslatesAgain();
-    void newInputDropsOldConnections();
+    void translate();
+    void followsInput();
 };
-
-void tst_StatModelTranslator::initTestCase()
-{
-    // The translation logs one line per record it looks at.
-    QLoggingCategory::setFilterRules("default.debug=false");
-}
 
 void tst_StatModelTranslator::metaObjectOrder()
 {
+    // QML sees exactly these signals and slots.
     const QMetaObject &mo = SlStatModelTranslator::staticMetaObject;
     QStringList methods;
     for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)
@@ -115,175 +91,69 @@ void tst_StatModelTranslator::metaObjectOrder()
              QStringList({"modelPropertyChanged(SlProperty*)", "modelChanged(QVariantList&)",
                           "setModelProperty(SlProperty*)", "setModel(QVariantList&)",
                           "setMethod(int)", "modelPropertyChildsChanged()"}));
-    QCOMPARE(mo.enumerator(mo.indexOfEnumerator("Method")).keyCount(), 2);
 }
 
-void tst_StatModelTranslator::collectSameDatesGroupsByDay()
+void tst_StatModelTranslator::translate()
 {
-    // Children in offset order are deliberately not in date order.
-    StatsTree t({at(2020, 5, 1, 23), at(2020, 5, 2, 10), at(2020, 5, 2, 8)});
-    SlStatModelTranslator tr;
-    tr.setMethod(SlStatModelTranslator::COLLECT_SAME_DATES);
-    ModelChangedCounter changed(&tr);
-    QSignalSpy inputChanged(&tr, &SlStatModelTranslator::modelPropertyChanged);
-    tr.setModelProperty(t.list);
+    // Children in offset order are deliberately not in date order. All-zero bytes, an unused
+    // slot, read as 1900-01-01 and never reach the model. The default method collects.
+    StatsTree t({at(2020, 5, 1, 23), at(2020, 5, 2, 10), QDateTime(), at(2020, 5, 2, 8)});
+    SlStatModelTranslator collect, pass, unknown;
+    pass.setMethod(SlStatModelTranslator::PASS_TROUGHT);
+    unknown.setMethod(7);
+    ModelChangedCounter collectChanged(&collect);
+    QSignalSpy inputChanged(&collect, &SlStatModelTranslator::modelPropertyChanged);
+    for (SlStatModelTranslator *tr : {&collect, &pass, &unknown})
+        tr->setModelProperty(t.list);
     QCOMPARE(inputChanged.count(), 1);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(tr.modelProperty(), t.list);
-    const QVariantList expected{row(at(2020, 5, 2, 8), {t.record(1), t.record(2)}),
-                                row(at(2020, 5, 1, 23), {t.record(0)})};
-    QCOMPARE(tr.model(), expected);
-    QCOMPARE(changed.last, expected);
+    QCOMPARE(collectChanged.count, 1);
+    // One row per day, newest first, stamped with the day's earliest record.
+    const QVariantList days{row(at(2020, 5, 2, 8), {t.record(1), t.record(3)}),
+                            row(at(2020, 5, 1, 23), {t.record(0)})};
+    QCOMPARE(collect.model(), days);
+    QCOMPARE(collectChanged.last, days);
+    QCOMPARE(pass.model(), QVariantList({t.record(1), t.record(3), t.record(0)}));
+    QCOMPARE(unknown.model(), QVariantList());
+    StatsTree unused({QDateTime()});
+    collect.setModelProperty(unused.list);
+    QCOMPARE(collectChanged.count, 2);
+    QCOMPARE(collect.model(), QVariantList());
 }
 
-void tst_StatModelTranslator::passThroughNewestFirst()
+void tst_StatModelTranslator::followsInput()
 {
-    StatsTree t({at(2020, 5, 1, 23), at(2020, 5, 2, 10), at(2020, 5, 2, 8)});
+    StatsTree a({at(2020, 5, 1, 23), at(2020, 5, 2, 10)}), b({at(2021, 5, 1, 23)});
     SlStatModelTranslator tr;
     tr.setMethod(SlStatModelTranslator::PASS_TROUGHT);
-    tr.setModelProperty(t.list);
-    QCOMPARE(tr.model(), QVariantList({t.record(1), t.record(2), t.record(0)}));
-    // A record map gives views the nodes themselves.
-    const QVariantMap first = tr.model().first().toMap();
-    QCOMPARE(first.value("datetime").value<SlProperty *>()->value(), QVariant(at(2020, 5, 2, 10)));
-}
-
-void tst_StatModelTranslator::singleRecord_data()
-{
-    QTest::addColumn<int>("method");
-    QTest::newRow("collect") << int(SlStatModelTranslator::COLLECT_SAME_DATES);
-    QTest::newRow("pass") << int(SlStatModelTranslator::PASS_TROUGHT);
-}
-
-void tst_StatModelTranslator::singleRecord()
-{
-    QFETCH(int, method);
-    StatsTree t({at(2021, 7, 4, 9)});
-    SlStatModelTranslator tr;
-    tr.setMethod(method);
-    tr.setModelProperty(t.list);
-    const QVariant expected = method == SlStatModelTranslator::COLLECT_SAME_DATES
-                                  ? QVariant(row(at(2021, 7, 4, 9), {t.record(0)}))
-                                  : t.record(0);
-    QCOMPARE(tr.model(), QVariantList({expected}));
-}
-
-void tst_StatModelTranslator::year1900CutsOff_data()
-{
-    QTest::addColumn<QList<QDateTime>>("stamps");
-    QTest::addColumn<int>("method");
-    QTest::addColumn<QList<int>>("rowDays");      // day of month of each row's date, in order
-    const QList<QDateTime> only1900{QDateTime()}; // all-zero bytes read as 1900-01-01
-    const QList<QDateTime> mixed{at(2021, 3, 1, 5), QDateTime(), at(2020, 12, 31, 6)};
-    QTest::newRow("only 1900 collect") << only1900 << 0 << QList<int>();
-    QTest::newRow("only 1900 pass") << only1900 << 1 << QList<int>();
-    QTest::newRow("mixed collect") << mixed << 0 << QList<int>{1, 31};
-    QTest::newRow("mixed pass") << mixed << 1 << QList<int>{1, 31};
-}
-
-void tst_StatModelTranslator::year1900CutsOff()
-{
-    QFETCH(QList<QDateTime>, stamps);
-    QFETCH(int, method);
-    QFETCH(QList<int>, rowDays);
-    StatsTree t(stamps);
-    SlStatModelTranslator tr;
-    tr.setMethod(method);
-    ModelChangedCounter changed(&tr);
-    tr.setModelProperty(t.list);
-    QCOMPARE(changed.count(), 1);
-    QList<int> days;
-    for (const QVariant &r : tr.model()) {
-        const QVariantMap m = r.toMap();
-        const QDateTime dt = method == 0
-                                 ? m.value("datetime").toDateTime()
-                                 : m.value("datetime").value<SlProperty *>()->value().toDateTime();
-        days << dt.date().day();
-    }
-    QCOMPARE(days, rowDays);
-}
-
-void tst_StatModelTranslator::unknownMethodGivesEmptyModel()
-{
-    StatsTree t({at(2021, 7, 4, 9)});
-    SlStatModelTranslator tr;
-    tr.setMethod(7);
-    ModelChangedCounter changed(&tr);
-    tr.setModelProperty(t.list);
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(tr.model().isEmpty());
-}
-
-void tst_StatModelTranslator::sameInputAndMethodDoNotTranslate()
-{
-    StatsTree t({at(2020, 5, 1, 23), at(2020, 5, 2, 10)});
-    SlStatModelTranslator tr;
-    tr.setMethod(SlStatModelTranslator::COLLECT_SAME_DATES);
-    tr.setModelProperty(t.list);
-    const QVariantList before = tr.model();
     ModelChangedCounter changed(&tr);
     QSignalSpy inputChanged(&tr, &SlStatModelTranslator::modelPropertyChanged);
-    tr.setModelProperty(t.list);
-    tr.setMethod(SlStatModelTranslator::PASS_TROUGHT);
-    QCOMPARE(changed.count(), 0);
-    QCOMPARE(inputChanged.count(), 0);
-    QCOMPARE(tr.model(), before);
-    QCOMPARE(tr.method(), int(SlStatModelTranslator::PASS_TROUGHT));
-}
-
-void tst_StatModelTranslator::noInputNeverEmits()
-{
-    SlStatModelTranslator tr;
-    ModelChangedCounter changed(&tr);
-    tr.setModelProperty(nullptr);
-    tr.setMethod(SlStatModelTranslator::PASS_TROUGHT);
-    QCOMPARE(changed.count(), 0);
-    QVERIFY(tr.model().isEmpty());
-
-    StatsTree t({at(2020, 1, 1, 1)});
-    tr.setModelProperty(t.list);
-    QCOMPARE(changed.count(), 1);
-    tr.setModelProperty(nullptr);
-    QCOMPARE(changed.count(), 1);
-    t.restamp(0, at(2020, 1, 2, 1));
-    QCOMPARE(changed.count(), 1);
-}
-
-void tst_StatModelTranslator::dateTimeChangeTranslatesAgain()
-{
-    StatsTree t({at(2020, 5, 1, 23), at(2020, 5, 2, 10)});
-    SlStatModelTranslator tr;
-    tr.setMethod(SlStatModelTranslator::PASS_TROUGHT);
-    tr.setModelProperty(t.list);
-    ModelChangedCounter changed(&tr);
-
-    t.restamp(0, at(2020, 5, 3, 1));
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(tr.model(), QVariantList({t.record(0), t.record(1)}));
-
-    // One block over both records refreshes both date-times: one translation each.
-    t.root.dataUpdated(0, 2 * kRecordSize);
-    QCOMPARE(changed.count(), 3);
-
-    // The value leaf is not watched.
-    t.root.dataUpdated(9, 2);
-    QCOMPARE(changed.count(), 3);
-}
-
-void tst_StatModelTranslator::newInputDropsOldConnections()
-{
-    StatsTree a({at(2020, 5, 1, 23)});
-    StatsTree b({at(2021, 5, 1, 23)});
-    SlStatModelTranslator tr;
-    tr.setMethod(SlStatModelTranslator::PASS_TROUGHT);
     tr.setModelProperty(a.list);
+    a.restamp(0, at(2020, 5, 3, 1));
+    QCOMPARE(changed.count, 2);
+    QCOMPARE(tr.model(), QVariantList({a.record(0), a.record(1)}));
+    // One block over both records refreshes both date-times: one translation each. The value
+    // leaf is not watched.
+    a.root.dataUpdated(0, 2 * kRecordSize);
+    QCOMPARE(changed.count, 4);
+    a.root.dataUpdated(9, 2);
+    QCOMPARE(changed.count, 4);
+    // Neither the same input again nor a new method translates.
+    tr.setModelProperty(a.list);
+    tr.setMethod(SlStatModelTranslator::COLLECT_SAME_DATES);
+    QCOMPARE(inputChanged.count(), 1);
+    QCOMPARE(changed.count, 4);
+    // A new input drops the old one's connections.
     tr.setModelProperty(b.list);
-    ModelChangedCounter changed(&tr);
-    a.restamp(0, at(2022, 1, 1));
-    QCOMPARE(changed.count(), 0);
+    a.restamp(0, at(2022, 1, 2));
+    QCOMPARE(changed.count, 5);
     b.restamp(0, at(2022, 1, 1));
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(tr.model(), QVariantList({b.record(0)}));
+    QCOMPARE(changed.count, 6);
+    QCOMPARE(tr.model(), QVariantList({row(at(2022, 1, 1), {b.record(0)})}));
+    // Without input nothing is translated.
+    tr.setModelProperty(nullptr);
+    b.restamp(0, at(2022, 1, 3));
+    QCOMPARE(inputChanged.count(), 3);
+    QCOMPARE(changed.count, 6);
 }
 
 QTEST_GUILESS_MAIN(tst_StatModelTranslator)
