@@ -2,130 +2,57 @@
 
 #include <hidapi.h>
 
-#include <QElapsedTimer>
 #include <QTest>
-#include <QThread>
 
-#include <atomic>
 #include <thread>
 
-namespace {
-const QByteArray kPath = "/dev/hidraw-double";
-
-unsigned char *bytes(QByteArray &array)
-{
-    return reinterpret_cast<unsigned char *>(array.data());
-}
-} // namespace
-
-// The double is how every HID path gets tested, so its own promises are checked.
+// The device tests assert that the misuse counters stay at zero and that no handle is left
+// open: those counts must be able to rise, or the assertions would hold for any code.
 class tst_HidApiDouble : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void readWaitsForItsTimeout();
-    void unplugWakesBlockedRead();
-    void everyHandleGetsEveryReportUpToALimit();
-    void overlappingCallsAreCaught();
-    void callsOnClosedHandlesAreCaught();
-};
-
-void tst_HidApiDouble::init()
-{
-    HidApiDouble::reset();
-    HidApiDouble::ScriptedDevice scripted;
-    scripted.path = kPath;
-    HidApiDouble::plug(scripted);
-}
-
-void tst_HidApiDouble::readWaitsForItsTimeout()
-{
-    hid_device *handle = hid_open_path(kPath.constData());
-    QVERIFY(handle);
-    QByteArray buffer(32, '\0');
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(hid_read_timeout(handle, bytes(buffer), 32, 60), 0);
-    QVERIFY(clock.elapsed() >= 55);
-
-    HidApiDouble::pushInput(kPath, QByteArray(40, 'x'));
-    QCOMPARE(hid_read_timeout(handle, bytes(buffer), 32, 60), 32);
-    QCOMPARE(buffer, QByteArray(32, 'x'));
-    hid_close(handle);
-}
-
-void tst_HidApiDouble::unplugWakesBlockedRead()
-{
-    hid_device *handle = hid_open_path(kPath.constData());
-    std::atomic<int> result{99};
-    std::thread read([handle, &result] {
+    void countsAndQueues()
+    {
+        const char *const path = "/dev/hidraw-double";
+        const unsigned char report[33] = {};
+        HidApiDouble::ScriptedDevice scripted;
+        scripted.path = path;
+        HidApiDouble::plug(scripted);
+        HidApiDouble::setAbortOnMisuse(false);
+        hid_device *first = hid_open_path(path), *second = hid_open_path(path);
+        QCOMPARE(HidApiDouble::openHandleCount(path), 2);
+        for (int i = 0; i < 70; ++i)
+            HidApiDouble::pushInput(path, QByteArray(40, char(i)));
         unsigned char buffer[32];
-        result = hid_read_timeout(handle, buffer, sizeof buffer, 5000);
-    });
-    QThread::msleep(20);
-    QElapsedTimer clock;
-    clock.start();
-    HidApiDouble::unplug(kPath);
-    read.join();
-    QCOMPARE(result.load(), -1);
-    QVERIFY(clock.elapsed() < 1000);
-    const unsigned char report[33] = {};
-    QCOMPARE(hid_write(handle, report, sizeof report), -1);
-    QVERIFY(!hid_open_path(kPath.constData()));
-    hid_close(handle);
-    QCOMPARE(HidApiDouble::openHandleCount(kPath), 0);
-}
-
-void tst_HidApiDouble::everyHandleGetsEveryReportUpToALimit()
-{
-    hid_device *first = hid_open_path(kPath.constData());
-    hid_device *second = hid_open_path(kPath.constData());
-    for (int i = 0; i < 70; ++i)
-        HidApiDouble::pushInput(kPath, QByteArray(32, char(i)));
-    QByteArray buffer(32, '\0');
-    for (hid_device *handle : {first, second}) {
-        int reports = 0;
-        while (hid_read_timeout(handle, bytes(buffer), 32, 0) > 0)
-            ++reports;
-        QCOMPARE(reports, 64);
-        QCOMPARE(buffer, QByteArray(32, char(63)));
-    }
-    hid_close(first);
-    hid_close(second);
-}
-
-void tst_HidApiDouble::overlappingCallsAreCaught()
-{
-#if defined(__SANITIZE_THREAD__)
-    QSKIP("overlapping on purpose is a data race the thread sanitizer rightly reports");
+        for (hid_device *handle : {first, second}) {
+            int reports = 0; // each handle its own copy, at most 64, cut to the reader's length
+            while (hid_read_timeout(handle, buffer, sizeof buffer, 0) == 32)
+                ++reports;
+            QCOMPARE(reports, 64);
+        }
+#if !defined(__SANITIZE_THREAD__) // overlapping on purpose is a race that it rightly reports
+        std::thread read([&] { hid_read_timeout(first, buffer, sizeof buffer, 3000); });
+        QTest::qSleep(50);
+        hid_write(first, report, sizeof report); // while the read waits
+        HidApiDouble::pushInput(path, QByteArray(32, 'x'));
+        read.join();
+        QCOMPARE(HidApiDouble::overlapCount(), 1);
 #endif
-    HidApiDouble::setAbortOnMisuse(false);
-    hid_device *handle = hid_open_path(kPath.constData());
-    std::thread read([handle] {
-        unsigned char buffer[32];
-        hid_read_timeout(handle, buffer, sizeof buffer, 300);
-    });
-    QThread::msleep(50);
-    const unsigned char report[33] = {};
-    QCOMPARE(hid_write(handle, report, sizeof report), 33);
-    read.join();
-    QCOMPARE(HidApiDouble::overlapCount(), 1);
-    hid_close(handle);
-}
-
-void tst_HidApiDouble::callsOnClosedHandlesAreCaught()
-{
-    HidApiDouble::setAbortOnMisuse(false);
-    hid_device *handle = hid_open_path(kPath.constData());
-    hid_close(handle);
-    const unsigned char report[33] = {};
-    QCOMPARE(hid_write(handle, report, sizeof report), -1);
-    hid_close(handle);
-    QCOMPARE(HidApiDouble::staleHandleCount(), 2);
-    QCOMPARE(HidApiDouble::closeCount(), 1);
-}
+        HidApiDouble::unplug(path); // reads and writes fail, queued input or not
+        QCOMPARE(hid_read_timeout(second, buffer, sizeof buffer, 0), -1);
+        QCOMPARE(hid_write(first, report, sizeof report), -1);
+        QVERIFY(!hid_open_path(path));
+        hid_close(first);
+        hid_close(second);
+        QCOMPARE(HidApiDouble::openHandleCount(path), 0);
+        hid_close(first);
+        QCOMPARE(hid_write(second, report, sizeof report), -1);
+        QCOMPARE(HidApiDouble::staleHandleCount(), 2);
+        QCOMPARE(HidApiDouble::closeCount(), 2);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_HidApiDouble)
 #include "tst_hidapidouble.moc"
