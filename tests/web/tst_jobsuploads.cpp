@@ -9,28 +9,21 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-// Jobs and uploads between the fake service and the simulated watch, through an in-process hub
-// whose waits are shortened.
+// Jobs and uploads between the fake service and the simulated watch, through an in-process hub.
 class TstJobsUploads : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
+    // Another program may still hold the gadget port; the hub would not listen then.
+    void init() { QVERIFY(FragmentPeer::waitForFreePort(6666) && m_service.reset()); }
     void parseJobResponse_data();
     void parseJobResponse();
-    void jobCycle();
-    void uploadsArePacedAndStatisticsDrain();
+    void jobsAndUploads();
 
 private:
-    std::unique_ptr<SlAppLogic> hub();
-    void plug(SimRunner &sim);
-    QJsonObject body(const QJsonValue &request)
-    {
-        return QJsonDocument::fromJson(request.toObject().value("body").toString().toUtf8())
-            .object();
-    }
+    std::unique_ptr<SlAppLogic> plug(SimRunner &sim);
 
     ProgramSandbox m_box;
     FakeService m_service;
@@ -43,177 +36,123 @@ const QString kJobs = QStringLiteral("/en/api/v1/current_jobs/");
 const QString kReport = QStringLiteral("/en/api/v1/set_job_state/");
 const QString kParams = QStringLiteral("/en/api/v1/device_params/");
 const QString kStats = QStringLiteral("/en/api/v1/device_stat/");
+const QString kJob = R"({"current_job_list": [{"id": "%1", "state": "%2", "time": "%3",
+                         "document": %4}]})";
+const QString kTime = QStringLiteral("2024-05-06T07:08:09.123Z");
+const QString kFirst = QStringLiteral("11111111-2222-3333-4444-555555555555");
 
-QByteArray jobList(const QString &id, const QByteArray &parameters)
+QJsonObject body(const QJsonValue &request)
 {
-    return QStringLiteral(R"({"current_job_list": [{"id": "%1", "state": "PENDING",
-        "time": "2024-05-06T07:08:09.123Z", "document": {"parameters": %2}}]})")
-        .arg(id, QString::fromUtf8(parameters))
-        .toUtf8();
+    return QJsonDocument::fromJson(request.toObject().value("body").toString().toUtf8()).object();
 }
 } // namespace
 
 void TstJobsUploads::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
     m_box.useForThisProcess();
-    const QString idFile = m_box.useMachineId("0123456789abcdef0123456789abcdef");
-    m_service.setHostKey(FakeService::hostKeyHexFor(idFile));
+    m_service.setHostKey(
+        FakeService::hostKeyHexFor(m_box.useMachineId("0123456789abcdef0123456789abcdef")));
     m_service.addDevice(m_serial, m_serverKey);
     QVERIFY(m_service.start());
     qputenv("CORVANE_SERVICE_ORIGIN", m_service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", m_service.caPath().toLocal8Bit());
 }
 
-void TstJobsUploads::init()
-{
-    // Another program may still hold the gadget port; the hub would not listen then.
-    QVERIFY(FragmentPeer::waitForFreePort(6666));
-    QVERIFY(m_service.reset());
-}
-
-std::unique_ptr<SlAppLogic> TstJobsUploads::hub()
+// A hub with short waits, and the simulated watch plugged into it.
+std::unique_ptr<SlAppLogic> TstJobsUploads::plug(SimRunner &sim)
 {
     auto logic = std::make_unique<SlAppLogic>();
-    JobProcessor::Waits waits;
-    waits.firstRequest = 50;
-    waits.identityRetry = 50;
-    waits.poll = 400;
-    waits.reportRetry = 150;
-    logic->jobProcessor()->setWaits(waits);
+    logic->jobProcessor()->setWaits({50, 50, 400, 150});
     logic->paramSender()->setUploadInterval(400);
+    sim.start({"--serial", m_serial, "--device-key", QString(48, '4'), "--server-key",
+               m_serverKey.toHex()});
     return logic;
-}
-
-void TstJobsUploads::plug(SimRunner &sim)
-{
-    sim.start({QStringLiteral("--serial"), m_serial, QStringLiteral("--device-key"),
-               QString(48, QLatin1Char('4')), QStringLiteral("--server-key"),
-               QString::fromLatin1(m_serverKey.toHex())});
 }
 
 void TstJobsUploads::parseJobResponse_data()
 {
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("reply");
     QTest::addColumn<int>("code");
-    const QByteArray id = "6f1c3c9e-8d53-4d6a-9a55-0c8b2a3d4e5f";
-    const auto job = [&](const char *state, const char *time) {
-        return QStringLiteral(R"({"current_job_list": [{"id": "%1", "state": "%2", "time": "%3",
-            "document": {}}]})")
-            .arg(QString::fromLatin1(id), QLatin1String(state), QLatin1String(time))
-            .toUtf8();
-    };
-    QTest::newRow("a job") << job("IN_PROGRESS", "2024-05-06T07:08:09.123Z") << 0;
-    QTest::newRow("no jobs") << QByteArray(R"({"current_job_list": []})") << 1;
-    QTest::newRow("not an object") << QByteArray("[1]") << 2;
-    QTest::newRow("no list") << QByteArray("{}") << 3;
-    QTest::newRow("list not an array") << QByteArray(R"({"current_job_list": 5})") << 4;
-    QTest::newRow("item not an object") << QByteArray(R"({"current_job_list": [5]})") << 5;
-    QTest::newRow("unknown state") << job("DONE", "2024-05-06T07:08:09.123Z") << 6;
-    QTest::newRow("blank for the T") << job("PENDING", "2024-05-06 07:08:09.123Z") << 6;
-    QTest::newRow("no milliseconds") << job("PENDING", "2024-05-06T07:08:09Z") << 6;
-    QTest::newRow("id not a UUID")
-        << QByteArray(R"({"current_job_list": [{"id": "x", "state": "PENDING",
-               "time": "2024-05-06T07:08:09.123Z", "document": {}}]})")
-        << 6;
-    QTest::newRow("member missing") << QByteArray(R"({"current_job_list": [{"id": "x"}]})") << 6;
+    QTest::newRow("a job") << kJob.arg(kFirst, "IN_PROGRESS", kTime, "{}") << 0;
+    QTest::newRow("no jobs") << R"({"current_job_list": []})" << 1;
+    QTest::newRow("not an object") << "[1]" << 2;
+    QTest::newRow("no list") << "{}" << 3;
+    QTest::newRow("list not an array") << R"({"current_job_list": 5})" << 4;
+    QTest::newRow("item not an object") << R"({"current_job_list": [5]})" << 5;
+    QTest::newRow("unknown state") << kJob.arg(kFirst, "DONE", kTime, "{}") << 6;
+    QTest::newRow("blank for the T")
+        << kJob.arg(kFirst, "PENDING", "2024-05-06 07:08:09.123Z", "{}") << 6;
+    QTest::newRow("no milliseconds")
+        << kJob.arg(kFirst, "PENDING", "2024-05-06T07:08:09Z", "{}") << 6;
+    QTest::newRow("id not a UUID") << kJob.arg("x", "PENDING", kTime, "{}") << 6;
+    QTest::newRow("member missing") << R"({"current_job_list": [{"id": "x"}]})" << 6;
 }
 
 void TstJobsUploads::parseJobResponse()
 {
-    QFETCH(QByteArray, reply);
+    QFETCH(QString, reply);
     QFETCH(int, code);
     JobProcessor::Job job;
-    QCOMPARE(JobProcessor::parseJobResponse(QJsonDocument::fromJson(reply), &job, nullptr), code);
+    QCOMPARE(JobProcessor::parseJobResponse(QJsonDocument::fromJson(reply.toUtf8()), &job, nullptr),
+             code);
     QCOMPARE(job.valid, code == 0);
 }
 
-void TstJobsUploads::jobCycle()
+void TstJobsUploads::jobsAndUploads()
 {
-    const QString first = QStringLiteral("11111111-2222-3333-4444-555555555555");
     const QString second = QStringLiteral("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee");
-    QVERIFY(m_service.script("GET", kJobs, 200,
-                             jobList(first, R"({"syncFlag": "false", "indicBrightness": "50"})")));
-    QVERIFY(m_service.script("GET", kJobs, 200,
-                             jobList(second, R"({"nosuch": "1", "indicBrightness": "300"})")));
-    QVERIFY(m_service.script("POST", kReport, 200, "{}"));
-    QVERIFY(m_service.script("POST", kReport, 500, "{}"));
-
-    auto logic = hub();
-    SimRunner sim;
-    plug(sim);
-    // Both parameters are written, in key order; the watch applies them (it starts synchronised).
-    QVERIFY(sim.waitFor(QStringLiteral("write offset="), 2, 10000));
-    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 3, 10000);
-    QStringList writes;
-    for (const QString &line : sim.events())
-        if (line.startsWith(QLatin1String("write offset=")))
-            writes << line.section(QLatin1Char(' '), 3);
-    QCOMPARE(writes, (QStringList{"name=indicBrightness value=50", "name=syncFlag value=false"}));
-
-    const QJsonArray reports = m_service.requests(kReport);
-    const QJsonObject ok = body(reports[0]);
-    QCOMPARE(ok.value("id").toString(), first);
-    QCOMPARE(ok.value("state").toString(), QStringLiteral("SUCCESS"));
-    QCOMPARE(ok.value("response_code").toInt(), 0);
-    QCOMPARE(ok.value("response_message").toString(), QString());
-    // Nothing of the faulty job is written; its report, refused once, goes again unchanged.
-    const QJsonObject failed = body(reports[1]);
-    QCOMPARE(failed.value("id").toString(), second);
-    QCOMPARE(failed.value("state").toString(), QStringLiteral("FAILED"));
-    QCOMPARE(failed.value("response_code").toInt(), 7);
-    QCOMPARE(failed.value("response_message").toString(),
-             QStringLiteral("property=indicBrightness value=300 is invalid\n"
-                            "property=nosuch does not exist\n"));
-    QCOMPARE(body(reports[2]), failed);
-    QCOMPARE(writes.size(), 2);
-
-    // With no more jobs the next request waits for the poll interval, and nothing is reported.
-    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 4, 5000);
-    QCOMPARE(m_service.requests(kReport).size(), 3);
-    for (const QJsonValue &request : m_service.requests())
-        QCOMPARE(request.toObject().value("signature").toString(), QStringLiteral("ok"));
-
-    sim.stop();
-    QTRY_COMPARE(logic->jobProcessor()->cycleState(), JobProcessor::Idle);
-}
-
-void TstJobsUploads::uploadsArePacedAndStatisticsDrain()
-{
-    FakeService::Reply refuse;
-    refuse.status = 500;
-    QVERIFY(m_service.script("POST", kParams, refuse));
-    QVERIFY(m_service.script("POST", kStats, refuse));
+    const QString good = R"({"parameters": {"syncFlag": "false", "indicBrightness": "50"}})";
+    const QString bad = R"({"parameters": {"nosuch": "1", "indicBrightness": "300"}})";
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(kFirst, "PENDING", kTime, good).toUtf8()));
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(second, "PENDING", kTime, bad).toUtf8()));
+    QVERIFY(m_service.script("POST", kReport, 200, "{}") &&
+            m_service.script("POST", kReport, 500, "{}"));
+    QVERIFY(m_service.script("POST", kParams, 500, "{}") &&
+            m_service.script("POST", kStats, 500, "{}"));
     {
-        auto logic = hub();
         SimRunner sim;
-        plug(sim);
-        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kStats).size() == 1, 10000);
-        // The refused first upload goes again at the next tick; then the idle watch is quiet.
-        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kParams).size() >= 2, 5000);
+        auto logic = plug(sim);
+        // The good job is written in key order; nothing of the faulty one, whose report, refused
+        // once, goes again unchanged.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 3, 10000);
+        QStringList writes = sim.events().filter(QRegularExpression("^write offset="));
+        writes.replaceInStrings(QRegularExpression("^(\\S+ ){3}"), QString());
+        QCOMPARE(writes,
+                 (QStringList{"name=indicBrightness value=50", "name=syncFlag value=false"}));
+        const QString why = "property=indicBrightness value=300 is invalid\n"
+                            "property=nosuch does not exist\n";
+        const auto report = [](const QString &id, const char *state, int code,
+                               const QString &text) {
+            return QJsonObject{
+                {"id", id}, {"state", state}, {"response_code", code}, {"response_message", text}};
+        };
+        const QJsonArray reports = m_service.requests(kReport);
+        QCOMPARE(QJsonArray({body(reports[0]), body(reports[1]), body(reports[2])}),
+                 QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
+                             report(second, "FAILED", 7, why)}));
+        QCOMPARE(m_service.requests(kStats).size(), 1);
+        // No more jobs: polls, no reports; and the watch is quiet.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 4, 5000);
         QTest::qWait(1000);
         const int settled = m_service.requests(kParams).size();
         QTest::qWait(900);
         QCOMPARE(m_service.requests(kParams).size(), settled);
+        QCOMPARE(m_service.requests(kReport).size(), 3);
         sim.stop();
         // Removal: the last model once more.
         QTRY_COMPARE(m_service.requests(kParams).size(), settled + 1);
-        QCOMPARE(m_service.requests(kParams).last().toObject().value("headers").toObject().value(
-                     "Serial-Number"),
-                 QJsonValue(m_serial));
+        const QJsonObject headers = m_service.requests(kParams).last()["headers"].toObject();
+        QCOMPARE(headers.value("Serial-Number"), QJsonValue(m_serial));
+        QTRY_COMPARE(logic->jobProcessor()->cycleState(), JobProcessor::Idle);
     }
     // The refused statistics stayed queued: the next connection delivers them first, then its own.
     QVERIFY(m_service.reset());
-    auto logic = hub();
     SimRunner sim;
-    plug(sim);
+    auto logic = plug(sim);
     QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kStats).size() == 2, 10000);
-    QTest::qWait(500);
-    QCOMPARE(m_service.requests(kStats).size(), 2);
     QVariantMap model;
     SlDeviceRecord record;
-    QVERIFY(!logic->settings()->peekStatistics(model, record));
+    QTRY_VERIFY(!logic->settings()->peekStatistics(model, record));
 }
 
 QTEST_MAIN(TstJobsUploads)
