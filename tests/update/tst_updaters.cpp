@@ -96,6 +96,8 @@ void TstUpdaters::firmwareOffer()
         QVERIFY(updater.isUpdateAvailable()); // taken only once the watch stays after the pause
     }
     QTRY_VERIFY_WITH_TIMEOUT(!updater.isWriting(), 10000);
+    // The worker queues its verdict before it lowers the flag: one pass delivers it.
+    QCoreApplication::processEvents();
     QTRY_VERIFY(!updater.isUpdateAvailable());
 }
 
