@@ -99,12 +99,12 @@ int main(int argc, char *argv[])
     }
 
     registerInterfaceTypes();
-    // The interface makes its own updater; it reaches the service the hub talks to.
-    SlAppUpdaterClient::setDefaultServiceOrigin(Endpoints::serviceOrigin());
-    SlAppUpdaterClient::setDefaultSslConfiguration(
-        SlWebService::configurationWithCaFile(Endpoints::serviceCaFile()));
 
     auto *appLogic = new SlAppLogic(engine.get());
+    // The interface makes its own updater; it reaches the service the hub talks to, with the
+    // TLS settings the hub already read.
+    SlAppUpdaterClient::setDefaultServiceOrigin(appLogic->webService()->serviceHost());
+    SlAppUpdaterClient::setDefaultSslConfiguration(appLogic->webService()->sslConfiguration());
     auto *helper = new SlHelper(engine.get());
     engine->rootContext()->setContextProperty(QStringLiteral("AppLogic"), appLogic);
     engine->rootContext()->setContextProperty(QStringLiteral("Helper"), helper);

@@ -12,10 +12,10 @@
 #include <QString>
 #include <QVariant>
 
-// The one object that owns the program's long-lived services and the current
-// gadget, and answers the interface's questions about the application.
 class SlParamSender;
 
+// The one object that owns the program's long-lived services and the current
+// gadget, and answers the interface's questions about the application.
 class SlAppLogic : public SlServiceHub
 {
     Q_OBJECT

@@ -30,11 +30,15 @@ QString privateArchivePath()
     QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     if (base.isEmpty())
         base = QDir::homePath() + QStringLiteral("/.cache/Corvane");
-    const QString folder = base + QStringLiteral("/update");
+    return base + QStringLiteral("/update/update.zip");
+}
+
+// Made only when an archive arrives: most runs never download one.
+void makePrivateFolder(const QString &folder)
+{
     QDir().mkpath(folder);
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    return folder + QStringLiteral("/update.zip");
 }
 } // namespace
 
@@ -165,6 +169,7 @@ void SlAppUpdaterClient::onReplyReceived(QNetworkReply *reply)
         if (reply->error() != QNetworkReply::NoError) {
             code = DownloadError;
         } else {
+            makePrivateFolder(QFileInfo(m_archivePath).path());
             QFile archive(m_archivePath);
             if (!archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
                 qDebug() << "Write error: " << archive.errorString();

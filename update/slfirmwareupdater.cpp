@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent>
 #include <QtEndian>
 
 SlFirmwareUpdater::SlFirmwareUpdater(QObject *parent)

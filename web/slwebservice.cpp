@@ -227,7 +227,7 @@ void SlWebService::downloadFile(QUrl link, QVariant tag)
         qDebug() << "downloadFile: refused a link outside the service:" << link;
         QTimer::singleShot(0, this, [this, link, tag]() {
             QByteArray none;
-            setOutcome(REQUEST_ERROR);
+            setError(REQUEST_ERROR);
             emit fileReceived(link, tag, none, REQUEST_ERROR);
         });
         return;
@@ -296,12 +296,6 @@ void SlWebService::requestSent()
 {
     ++m_activeRequests;
     emit isActiveChanged(m_activeRequests != 0);
-}
-
-void SlWebService::setOutcome(int error)
-{
-    m_error = error;
-    emit errorChanged(m_error);
 }
 
 void SlWebService::networkRequestFinished(QNetworkReply *reply)
@@ -378,14 +372,14 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
             error = INTERNET_ERROR;
         }
     }
-    setOutcome(error);
+    setError(error);
     if (error == INTERNET_ERROR)
         emit networkError();
 
     const auto succeeded = [&](int successStatus) {
         if (error != SUCCESSFUL || httpCode != successStatus)
             return false;
-        setOutcome(SUCCESSFUL);
+        setError(SUCCESSFUL);
         return true;
     };
     switch (replyId) {

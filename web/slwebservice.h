@@ -139,8 +139,6 @@ private:
     void sign(QNetworkRequest &request, bool post, const QByteArray &body, const QString &serial,
               const QByteArray &key, const char *function);
     void requestSent();
-    // Each result goes out with the outcome of its own reply.
-    void setOutcome(int error);
 
     QNetworkAccessManager m_manager;
     QString m_serviceHost;

@@ -20,10 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray body(reinterpret_cast<const char *>(data + 2), int(size - 2));
 
     int networkErrors = 0;
-    const auto counter =
-        QObject::connect(service, &SlWebService::networkError, [&networkErrors] {
-            ++networkErrors;
-        });
+    const auto counter = QObject::connect(service, &SlWebService::networkError,
+                                          [&networkErrors] { ++networkErrors; });
     service->handleReply(type, status, body, QVariant(), QUrl());
     QObject::disconnect(counter);
 
