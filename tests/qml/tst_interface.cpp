@@ -1,13 +1,39 @@
-#include "interfacefixture.h"
-
+#include "../app/processfixture.h"
+#include "../gadget-sim/simprocess.h"
+#include "../gadget/fragmentpeer.h"
 #include "../support/hidapi_double/hidapidouble.h"
+
+#include "app/slapplogic.h"
+#include "app/slhelper.h"
+#include "app/typeregistry.h"
+#include "model/ggadget.h"
+#include "model/slproperty.h"
 #include "update/slappupdaterclient.h"
 
-#include <QFile>
+#include <QQmlApplicationEngine>
 #include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QScreen>
+#include <QtTest>
 
-// The window, the tray and the page switcher, driven as a user meets them.
+#include <memory>
+
+// The engine names the file of every warning it gives about the interface; any fails the run.
+static QStringList g_warnings;
+static QtMessageHandler g_previous = nullptr;
+static void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type >= QtWarningMsg && (text.contains("qrc:/") || text.contains("file:/")))
+        g_warnings.append(text);
+    if (g_previous)
+        g_previous(type, context, text);
+}
+
+// The interface as the program starts it: the real hub, resources and engine, offscreen. The
+// window, the tray and the page switcher come first without a watch; then a simulated TR-31
+// watch with a frozen clock connects for the device pages, and leaves at the end.
 class TstInterface : public QObject
 {
     Q_OBJECT
@@ -15,280 +41,309 @@ class TstInterface : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void everyResourceResolves_data();
     void everyResourceResolves();
-    void windowFitsTheScreen_data();
+    void typesCreatableFromQml();
     void windowFitsTheScreen();
-    void pageSwitcherRules_data();
     void pageSwitcherRules();
-    void updateProgressTexts_data();
     void updateProgressTexts();
     void updateCompleteShowsForThreeSeconds();
     void trayShowOnlyWhileHidden();
-    void authorisedWatchBringsTheWindowUp();
     void refusedWatchShowsTheRuleCommand();
+    void authorisedWatchBringsTheWindowUp();
+    void menuPicksThePage();
+    void elementsShowAndWrite_data();
+    void elementsShowAndWrite();
+    void lampsFollowSliderAndBacklight();
+    void timeArrowsWriteCommandsAndHideWhileSyncing();
+    void customizeCancelPutsBackAllFive();
+    void resetToDefaults();
+    void missingParameterShowsAndWritesNothing();
+    void tubeNumberPadsAndScrolls();
+    void leavingWatchShowsUnplugged();
 
 private:
-    std::unique_ptr<InterfaceFixture> ui;
+    QObject *find(const char *name) const { return window->findChild<QObject *>(name); }
+    QString page() const { return find("pageSwitcher")->property("source").toUrl().toString(); }
+    QQuickItem *openPage(int menuIndex);
+    QObject *pageItem(const QString &name);
+    void setParameter(const char *name, const QVariant &value);
+    // Waits for an event of the watch that matches the pattern.
+    bool sawEvent(const QString &pattern);
+    std::unique_ptr<QObject> create(const QByteArray &qml);
+
+    ProgramSandbox box;
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    SlAppLogic *logic = nullptr;
+    QQuickWindow *window = nullptr;
+    std::unique_ptr<SimProcess> sim;
 };
+
+// Items made by a Repeater or put into another file's content have no object parent of their
+// own: they are found through the item tree.
+static QQuickItem *findItem(QQuickItem *item, const QString &name)
+{
+    if (!item || item->objectName() == name)
+        return item;
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children)
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    return nullptr;
+}
 
 void TstInterface::initTestCase()
 {
-    ui = std::make_unique<InterfaceFixture>();
-    QVERIFY(ui->load());
-    QTRY_COMPARE(ui->page(), QStringLiteral("qrc:///user/Unplugged.qml"));
-    QCOMPARE(ui->window->title(), QStringLiteral("Corvane"));
+    box.useForThisProcess();
+    // The updater's and the uploads' requests are refused at once.
+    qputenv("CORVANE_SERVICE_ORIGIN", "https://127.0.0.1:1");
+    qputenv("QT_QUICK_BACKEND", "software");
+    g_previous = qInstallMessageHandler(collect);
+    registerInterfaceTypes();
+    // Another run's hub may still hold the gadget port for a moment.
+    QVERIFY(FragmentPeer::waitForFreePort(SlIODeviceServer::TcpPort));
+    engine = std::make_unique<QQmlApplicationEngine>();
+    logic = new SlAppLogic(engine.get());
+    engine->rootContext()->setContextProperty(QStringLiteral("AppLogic"), logic);
+    engine->rootContext()->setContextProperty(QStringLiteral("Helper"), new SlHelper(engine.get()));
+    engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
+    QVERIFY(!engine->rootObjects().isEmpty());
+    QVERIFY(window = qobject_cast<QQuickWindow *>(engine->rootObjects().first()));
+    QTRY_COMPARE(page(), QStringLiteral("qrc:///user/Unplugged.qml"));
+    QCOMPARE(window->title(), QStringLiteral("Corvane"));
 }
 
 void TstInterface::cleanupTestCase()
 {
-    const QStringList warnings = ui->warnings;
-    ui.reset();
-    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
+    sim.reset();
+    engine.reset();
+    qInstallMessageHandler(g_previous);
+    QVERIFY2(g_warnings.isEmpty(), qPrintable(g_warnings.join(QLatin1Char('\n'))));
 }
 
-void TstInterface::everyResourceResolves_data()
+QQuickItem *TstInterface::openPage(int menuIndex)
 {
-    QTest::addColumn<QString>("path");
-    const QStringList groups = {
-        "fonts/:Cricket Normal.ttf,Crystal.ttf,DS-DIGI.TTF,HelveticaNeue-Bold.ttf,"
-        "HelveticaNeue-Light.ttf,HelveticaNeue-Medium.ttf,HelveticaNeue-Thin.ttf,"
-        "HelveticaNeue-UltraLight.ttf,IV-16.ttf,liquidcr.ttf,MGJTypeface.ttf",
-        ":tray_icon.png",
-        "basic/:ArrowButton,Battery,BoldText,ButtonArrowLine,CaptionText,CircularSlider,"
-        "ControlErrorFrame,DatePicker,HorizontalLine,IndexedComboBox,LabelTextField1,"
-        "LabelTextField2,LabelTextField3,LCDText,ListButton,MediumText,MyCheckBox,MyComboBox,"
-        "MyComboBoxBlackStyle,MyComboBoxStyle,MyRadioButton,MyShaderObject,MyShapedButton,"
-        "MySimpleComboBox,MySimpleComboBoxModelBased,MySlider,NamedParam,NotifyWindow,"
-        "PlaceHolderComboBox,S7Digit,StorageCircle,ThinText,Title1Text,Title2Text,Title3Text,"
-        "UltraLightText,VerticalLine=.qml",
-        "basic/images/:arrow,arrow_01,battery_element,battery_mirror,battery_mirror1,check,"
-        "combobox_button,linePixel,linePixel_1,progressbar_1,progressbar_2,progressbar_3,"
-        "Refresh-icon,storage-element=.png",
-        "user/:main,BackgroundPageTemplate,FirmwareUpdatePage,RightPanel,Unplugged,"
-        "UpdateCompletePage,UpdateProgressPage,usr=.qml",
-        "user/images/:background1,BackgroundNoise,connect,connect1,G,Corvane,Corvane3,"
-        "preorder_01,UpdateCompleteLogo,UpdateCompleteText,UpdateLogo,USBLogo,USBLogo1=.png",
-        "singletone/:GlobalStyles.qml",
-        "devices/tr31/usr/:main,General,Indication,Customize,DateTime,Battery,Statistics,"
-        "Service,Settings,LeftPanel,CircleLabel,FilamentColoredButton=.qml",
-        "devices/tr31/usr/images/:Tr31General,Tr31Settings,Tr31Customize,Tr31Service,"
-        "tr31_customize_led_b,tr31_customize_led_c,tr31_customize_led_g,tr31_customize_led_p,"
-        "tr31_customize_led_r,tr31_customize_led_w,tr31_customize_led_y=.png",
-        "devices/tr31/usr/images/digits/:Tr31.qml,tr31_digit_0.png,tr31_digit_1.png,"
-        "tr31_digit_2.png,tr31_digit_3.png,tr31_digit_4.png,tr31_digit_5.png,tr31_digit_6.png,"
-        "tr31_digit_7.png,tr31_digit_8.png,tr31_digit_9.png",
-        "devices/tr31/usr/images/lamp/:Tr31Lamp.qml,1.png,6.png,none.png,led_b.png,led_c.png,"
-        "led_g.png,led_p.png,led_r.png,led_w.png,led_y.png",
-    };
-    // Each group: folder ":" names, and "=suffix" when the names share one.
-    for (const QString &group : groups) {
-        const QString folder = group.section(QLatin1Char(':'), 0, 0);
-        QString names = group.section(QLatin1Char(':'), 1);
-        const QString suffix = names.contains(QLatin1Char('=')) ? names.section('=', 1) : "";
-        names = names.section(QLatin1Char('='), 0, 0);
-        for (const QString &name : names.split(QLatin1Char(',')))
-            QTest::newRow(qPrintable(folder + name + suffix)) << folder + name + suffix;
-    }
+    find("leftPanel")->property("item").value<QObject *>()->setProperty("currentIndex", menuIndex);
+    return find("tr31Page")->property("item").value<QQuickItem *>();
+}
+
+QObject *TstInterface::pageItem(const QString &name)
+{
+    return findItem(find("tr31Page")->property("item").value<QQuickItem *>(), name);
+}
+
+// Writes the parameter as a page would and waits until the tree holds the value.
+void TstInterface::setParameter(const char *name, const QVariant &value)
+{
+    SlProperty *node = logic->device()->findProperty(QString::fromLatin1(name));
+    QVERIFY2(node, name);
+    node->setValue(value);
+    QTRY_COMPARE(node->value(), value);
+}
+
+bool TstInterface::sawEvent(const QString &pattern)
+{
+    const QRegularExpression wanted(pattern);
+    if (QTest::qWaitFor([&] { return !sim->events.filter(wanted).isEmpty(); }, 5000))
+        return true;
+    qWarning() << "no event" << pattern << "among" << sim->events;
+    return false;
+}
+
+std::unique_ptr<QObject> TstInterface::create(const QByteArray &qml)
+{
+    QQmlComponent component(engine.get());
+    component.setData("import QtQuick 2.15\n" + qml, QUrl(QStringLiteral("qrc:///tests/t.qml")));
+    std::unique_ptr<QObject> object(component.create());
+    if (!object)
+        qWarning() << component.errorString();
+    return object;
 }
 
 void TstInterface::everyResourceResolves()
 {
-    QFETCH(QString, path);
-    QVERIFY2(QFile::exists(QStringLiteral(":/") + path), qPrintable(path));
-    if (!path.endsWith(QLatin1String(".qml")) || path == QLatin1String("user/main.qml"))
-        return;
-    QQmlComponent component(ui->engine.get(), QUrl(QStringLiteral("qrc:///") + path));
-    QVERIFY2(component.status() == QQmlComponent::Ready, qPrintable(component.errorString()));
+    // The resources are made from the folders' contents: every picture, font and page there.
+    const QDir folder(QStringLiteral(CORVANE_SOURCE_DIR "/qml"));
+    QDirIterator files(folder.path(), {"*.qml", "*.png", "*.ttf", "*.TTF"}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = folder.relativeFilePath(files.next());
+        QVERIFY2(QFile::exists(QStringLiteral(":/") + path), qPrintable(path));
+        if (!path.endsWith(QLatin1String(".qml")) || path == QLatin1String("user/main.qml"))
+            continue;
+        QQmlComponent component(engine.get(), QUrl(QStringLiteral("qrc:///") + path));
+        QVERIFY2(component.status() == QQmlComponent::Ready, qPrintable(component.errorString()));
+    }
 }
 
-void TstInterface::windowFitsTheScreen_data()
+void TstInterface::typesCreatableFromQml()
 {
-    QTest::addColumn<int>("screenWidth");
-    QTest::addColumn<int>("screenHeight");
-    QTest::addColumn<double>("width");
-    QTest::addColumn<double>("height");
-    QTest::addColumn<double>("scaleRatio");
-    QTest::newRow("1920x1080: capped") << 1920 << 1080 << 1200.0 << 800.0 << 1.0;
-    QTest::newRow("1280x1024") << 1280 << 1024 << 1049.6 << 1049.6 / 1.5 << 0.874667;
-    QTest::newRow("1080x1920 tall") << 1080 << 1920 << 885.6 << 590.4 << 0.738;
-    QTest::newRow("3840x1600 wide") << 3840 << 1600 << 1200.0 << 800.0 << 1.0;
+    const struct
+    {
+        const char *module, *name, *className;
+    } rows[] = {
+        {"sl.watch.image", "WatchImage", "SlWatchImage"},
+        {"sl.watch.logic", "TaskBarUtility", "TaskBarUtility"},
+        {"sl.watch.logic", "SlProperty", "SlProperty"},
+        {"sl.watch.logic", "StatModelTranslator", "SlStatModelTranslator"},
+        {"sl.private.helper", "Helper", "SlHelper"},
+        {"sl.watch.logic", "GGadget", "GGadget"},
+        {"sl.watch.server", "SlWebService", "SlWebService"},
+        {"sl.watch.logic", "SlWatchBanner", "SlWatchBanner"},
+        {"sl.watch.logic", "SlUser", "SlUser"},
+        {"sl.watch.logic", "TimeSync", "SlTimeSync"},
+        {"sl.watch.logic", "PasswordManipulator", "SlPasswordManipulator"},
+        {"sl.watch.logic", "TimeManipulator", "SlTimeManipulator"},
+        {"sl.watch.ntp", "NTPClient", "SlNTPClient"},
+    };
+    for (const auto &row : rows) {
+        std::unique_ptr<QObject> object =
+            create(QStringLiteral("import %1 1.0\n%2 {}\n").arg(row.module, row.name).toUtf8());
+        QVERIFY2(object, row.name);
+        QCOMPARE(object->metaObject()->className(), row.className);
+    }
 }
 
 void TstInterface::windowFitsTheScreen()
 {
-    QFETCH(int, screenWidth);
-    QFETCH(int, screenHeight);
-    QFETCH(double, width);
-    QFETCH(double, height);
-    QFETCH(double, scaleRatio);
-    QVariant fit;
-    QVERIFY(QMetaObject::invokeMethod(ui->window, "sizeFor", Q_RETURN_ARG(QVariant, fit),
-                                      Q_ARG(QVariant, screenWidth), Q_ARG(QVariant, screenHeight)));
-    const QVariantMap size = fit.toMap();
-    QVERIFY(qAbs(size.value("width").toDouble() - width) < 0.01);
-    QVERIFY(qAbs(size.value("height").toDouble() - height) < 0.01);
-    QVERIFY(qAbs(size.value("scaleRatio").toDouble() - scaleRatio) < 0.001);
-
+    const auto sizeFor = [this](int width, int height) {
+        QVariant fit;
+        QMetaObject::invokeMethod(window, "sizeFor", Q_RETURN_ARG(QVariant, fit),
+                                  Q_ARG(QVariant, width), Q_ARG(QVariant, height));
+        return fit.toMap();
+    };
+    const struct
+    {
+        int screenWidth, screenHeight;
+        double width, height, scaleRatio;
+    } rows[] = {
+        {1920, 1080, 1200.0, 800.0, 1.0}, // capped
+        {1280, 1024, 1049.6, 1049.6 / 1.5, 0.874667},
+        {1080, 1920, 885.6, 590.4, 0.738}, // tall
+        {3840, 1600, 1200.0, 800.0, 1.0},  // wide
+    };
+    for (const auto &row : rows) {
+        const QVariantMap size = sizeFor(row.screenWidth, row.screenHeight);
+        QVERIFY(qAbs(size.value("width").toDouble() - row.width) < 0.01);
+        QVERIFY(qAbs(size.value("height").toDouble() - row.height) < 0.01);
+        QVERIFY(qAbs(size.value("scaleRatio").toDouble() - row.scaleRatio) < 0.001);
+    }
     // The window itself takes the size for its own screen, and cannot be resized.
-    const QSize screen = ui->window->screen()->size();
-    QVERIFY(QMetaObject::invokeMethod(ui->window, "sizeFor", Q_RETURN_ARG(QVariant, fit),
-                                      Q_ARG(QVariant, screen.width()),
-                                      Q_ARG(QVariant, screen.height())));
-    QCOMPARE(ui->window->width(), int(fit.toMap().value("width").toDouble()));
-    QCOMPARE(ui->window->minimumSize(), ui->window->maximumSize());
-}
-
-void TstInterface::pageSwitcherRules_data()
-{
-    QTest::addColumn<bool>("isUpdated");
-    QTest::addColumn<int>("updaterState");
-    QTest::addColumn<bool>("hasGadget");
-    QTest::addColumn<bool>("basicInit");
-    QTest::addColumn<bool>("authorized");
-    QTest::addColumn<bool>("firmwareOffered");
-    QTest::addColumn<QString>("page");
-    const int idle = SlAppUpdaterClient::Idle;
-    const QString complete = "qrc:///user/UpdateCompletePage.qml";
-    const QString progress = "qrc:///user/UpdateProgressPage.qml";
-    QTest::newRow("updated beats all")
-        << true << int(SlAppUpdaterClient::Downloading) << true << true << true << true << complete;
-    for (auto state : {SlAppUpdaterClient::UpdateAvailable, SlAppUpdaterClient::Downloading,
-                       SlAppUpdaterClient::DownloadFinished, SlAppUpdaterClient::Error,
-                       SlAppUpdaterClient::ClosingApp})
-        QTest::addRow("updater state %d", int(state))
-            << false << int(state) << true << true << true << false << progress;
-    QTest::newRow("checking is not busy") << false << int(SlAppUpdaterClient::Checking) << false
-                                          << false << false << false << "qrc:///user/Unplugged.qml";
-    QTest::newRow("no gadget") << false << idle << false << false << false << false
-                               << "qrc:///user/Unplugged.qml";
-    QTest::newRow("gadget not initialised")
-        << false << idle << true << false << false << false << "qrc:///user/Unplugged.qml";
-    QTest::newRow("not yet authorised: keep the page")
-        << false << idle << true << true << false << false << QString("");
-    QTest::newRow("authorised") << false << idle << true << true << true << false
-                                << "qrc:///user/usr.qml";
-    QTest::newRow("firmware offered")
-        << false << idle << true << true << true << true << "qrc:///user/FirmwareUpdatePage.qml";
+    const QSize screen = window->screen()->size();
+    QCOMPARE(window->width(), int(sizeFor(screen.width(), screen.height())["width"].toDouble()));
+    QCOMPARE(window->minimumSize(), window->maximumSize());
 }
 
 void TstInterface::pageSwitcherRules()
 {
-    QFETCH(bool, isUpdated);
-    QFETCH(int, updaterState);
-    QFETCH(bool, hasGadget);
-    QFETCH(bool, basicInit);
-    QFETCH(bool, authorized);
-    QFETCH(bool, firmwareOffered);
-    QFETCH(QString, page);
-    QVariant chosen;
-    QVERIFY(QMetaObject::invokeMethod(
-        ui->window, "pageFor", Q_RETURN_ARG(QVariant, chosen), Q_ARG(QVariant, isUpdated),
-        Q_ARG(QVariant, updaterState), Q_ARG(QVariant, hasGadget), Q_ARG(QVariant, basicInit),
-        Q_ARG(QVariant, authorized), Q_ARG(QVariant, firmwareOffered)));
-    QCOMPARE(chosen.toString(), page);
-}
-
-void TstInterface::updateProgressTexts_data()
-{
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("buttons");
-    QTest::addColumn<bool>("bar");
-    QTest::newRow("available") << int(SlAppUpdaterClient::UpdateAvailable)
-                               << "A new version 1.4.0 of the Corvane app is available\n"
-                                  "Would you like to install the update?"
-                               << true << false;
-    QTest::newRow("downloading") << int(SlAppUpdaterClient::Downloading)
-                                 << "Please wait until your update is downloaded and installed"
-                                 << false << true;
-    QTest::newRow("error") << int(SlAppUpdaterClient::Error)
-                           << "An error occurred during update application" << false << false;
-    QTest::newRow("finished") << int(SlAppUpdaterClient::DownloadFinished) << "" << false << false;
-    QTest::newRow("closing") << int(SlAppUpdaterClient::ClosingApp) << "" << false << false;
+    using U = SlAppUpdaterClient;
+    const struct
+    {
+        bool isUpdated;
+        int updaterState;
+        bool hasGadget, basicInit, authorized, firmwareOffered;
+        const char *page; // none: the page stays
+    } rows[] = {
+        {true, U::Downloading, true, true, true, true, "UpdateCompletePage"},
+        {false, U::UpdateAvailable, true, true, true, false, "UpdateProgressPage"},
+        {false, U::Downloading, true, true, true, false, "UpdateProgressPage"},
+        {false, U::DownloadFinished, true, true, true, false, "UpdateProgressPage"},
+        {false, U::Error, true, true, true, false, "UpdateProgressPage"},
+        {false, U::ClosingApp, true, true, true, false, "UpdateProgressPage"},
+        {false, U::Checking, false, false, false, false, "Unplugged"},
+        {false, U::Idle, false, false, false, false, "Unplugged"},
+        {false, U::Idle, true, false, false, false, "Unplugged"},
+        {false, U::Idle, true, true, false, false, nullptr},
+        {false, U::Idle, true, true, true, false, "usr"},
+        {false, U::Idle, true, true, true, true, "FirmwareUpdatePage"},
+    };
+    for (const auto &row : rows) {
+        QVariant chosen;
+        QVERIFY(QMetaObject::invokeMethod(
+            window, "pageFor", Q_RETURN_ARG(QVariant, chosen), Q_ARG(QVariant, row.isUpdated),
+            Q_ARG(QVariant, row.updaterState), Q_ARG(QVariant, row.hasGadget),
+            Q_ARG(QVariant, row.basicInit), Q_ARG(QVariant, row.authorized),
+            Q_ARG(QVariant, row.firmwareOffered)));
+        QCOMPARE(chosen.toString(),
+                 row.page ? QStringLiteral("qrc:///user/%1.qml").arg(row.page) : QString(""));
+    }
 }
 
 void TstInterface::updateProgressTexts()
 {
-    QFETCH(int, state);
-    QFETCH(QString, text);
-    QFETCH(bool, buttons);
-    QFETCH(bool, bar);
     // The page reads the updater only through its properties and its userAction slot.
-    QQmlComponent component(ui->engine.get());
-    component.setData(QByteArrayLiteral("import QtQuick 2.15\n"
-                                        "import \"qrc:///user\"\n"
-                                        "UpdateProgressPage {\n"
-                                        "  property int lastAction: -1\n"
-                                        "  updater: QtObject {\n"
-                                        "    property int state\n"
-                                        "    property string version: \"1.4.0\"\n"
-                                        "    property real progress: 40\n"
-                                        "    function userAction(a) { lastAction = a }\n"
-                                        "  }\n"
-                                        "}\n"),
-                      QUrl(QStringLiteral("qrc:///tests/progress.qml")));
-    std::unique_ptr<QObject> page(component.create());
-    QVERIFY2(page, qPrintable(component.errorString()));
-    page->property("updater").value<QObject *>()->setProperty("state", state);
-    QCOMPARE(page->findChild<QObject *>("updateMessage")->property("text").toString(), text);
-    auto *later = qobject_cast<QQuickItem *>(page->findChild<QObject *>("laterButton"));
-    QCOMPARE(later->isVisible(), buttons);
-    QCOMPARE(page->findChild<QQuickItem *>("downloadProgress")->isVisible(), bar);
-    if (buttons) {
-        QMetaObject::invokeMethod(later, "clicked");
-        QCOMPARE(page->property("lastAction").toInt(), int(SlAppUpdaterClient::DiscardUpdate));
-        QMetaObject::invokeMethod(page->findChild<QObject *>("updateButton"), "clicked");
-        QCOMPARE(page->property("lastAction").toInt(), int(SlAppUpdaterClient::ApplyUpdate));
+    std::unique_ptr<QObject> page = create("import \"qrc:///user\"\n"
+                                           "UpdateProgressPage {\n"
+                                           "  property int lastAction: -1\n"
+                                           "  updater: QtObject {\n"
+                                           "    property int state\n"
+                                           "    property string version: \"1.4.0\"\n"
+                                           "    property real progress: 40\n"
+                                           "    function userAction(a) { lastAction = a }\n"
+                                           "  }\n"
+                                           "}\n");
+    QVERIFY(page);
+    using U = SlAppUpdaterClient;
+    const struct
+    {
+        int state;
+        const char *text;
+        bool buttons, bar;
+    } rows[] = {
+        {U::UpdateAvailable,
+         "A new version 1.4.0 of the Corvane app is available\nWould you like to install the "
+         "update?",
+         true, false},
+        {U::Downloading, "Please wait until your update is downloaded and installed", false, true},
+        {U::Error, "An error occurred during update application", false, false},
+        {U::DownloadFinished, "", false, false},
+        {U::ClosingApp, "", false, false},
+    };
+    auto *later = page->findChild<QQuickItem *>("laterButton");
+    for (const auto &row : rows) {
+        page->property("updater").value<QObject *>()->setProperty("state", row.state);
+        QCOMPARE(page->findChild<QObject *>("updateMessage")->property("text").toString(),
+                 QString(row.text));
+        QCOMPARE(later->isVisible(), row.buttons);
+        QCOMPARE(page->findChild<QQuickItem *>("downloadProgress")->isVisible(), row.bar);
     }
+    page->property("updater").value<QObject *>()->setProperty("state", U::UpdateAvailable);
+    QMetaObject::invokeMethod(later, "clicked");
+    QCOMPARE(page->property("lastAction").toInt(), int(U::DiscardUpdate));
+    QMetaObject::invokeMethod(page->findChild<QObject *>("updateButton"), "clicked");
+    QCOMPARE(page->property("lastAction").toInt(), int(U::ApplyUpdate));
 }
 
 void TstInterface::updateCompleteShowsForThreeSeconds()
 {
     QElapsedTimer shown;
-    ui->logic->setIsUpdated(true);
+    logic->setIsUpdated(true);
     shown.start();
-    QTRY_COMPARE(ui->page(), QStringLiteral("qrc:///user/UpdateCompletePage.qml"));
-    QTRY_COMPARE_WITH_TIMEOUT(ui->page(), QStringLiteral("qrc:///user/Unplugged.qml"), 6000);
+    QTRY_COMPARE(page(), QStringLiteral("qrc:///user/UpdateCompletePage.qml"));
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("qrc:///user/Unplugged.qml"), 6000);
     QVERIFY(shown.elapsed() >= 2900);
-    QVERIFY(!ui->logic->isUpdated());
+    QVERIFY(!logic->isUpdated());
 }
 
 void TstInterface::trayShowOnlyWhileHidden()
 {
-    QObject *show = ui->find("trayShow");
-    QCOMPARE(ui->find("trayQuit")->property("text").toString(), QStringLiteral("Quit"));
+    QObject *show = find("trayShow");
+    QCOMPARE(find("trayQuit")->property("text").toString(), QStringLiteral("Quit"));
     QCOMPARE(show->property("text").toString(), QStringLiteral("Show"));
-    QObject *autorun = ui->find("trayAutorun");
+    QObject *autorun = find("trayAutorun");
     QCOMPARE(autorun->property("text").toString(), QStringLiteral("Run app on system start"));
-    QCOMPARE(autorun->property("checked").toBool(), ui->logic->autorun());
+    QCOMPARE(autorun->property("checked").toBool(), logic->autorun());
 
-    QVERIFY(ui->window->isVisible());
+    QVERIFY(window->isVisible());
     QVERIFY(!show->property("enabled").toBool());
-    ui->window->close();
-    QTRY_VERIFY(!ui->window->isVisible());
+    window->close();
+    QTRY_VERIFY(!window->isVisible());
     QVERIFY(show->property("enabled").toBool());
     QMetaObject::invokeMethod(show, "triggered");
-    QTRY_VERIFY(ui->window->isVisible());
+    QTRY_VERIFY(window->isVisible());
     QVERIFY(!show->property("enabled").toBool());
-    ui->window->close();
-    emit ui->logic->maximize();
-    QTRY_VERIFY(ui->window->isVisible());
-}
-
-void TstInterface::authorisedWatchBringsTheWindowUp()
-{
-    ui->window->close();
-    QTRY_VERIFY(!ui->window->isVisible());
-    QVERIFY(ui->connectWatch({QStringLiteral("--reconnect")}));
-    QTRY_COMPARE_WITH_TIMEOUT(ui->page(), QStringLiteral("qrc:///user/usr.qml"), 10000);
-    QVERIFY(ui->window->isVisible());
-    QVERIFY(!ui->find("trayShow")->property("enabled").toBool());
-    QTRY_VERIFY(ui->find("tr31Page"));
-
-    // The watch leaves: back to the unplugged page.
-    ui->sim.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(ui->page(), QStringLiteral("qrc:///user/Unplugged.qml"), 10000);
+    window->close();
+    emit logic->maximize();
+    QTRY_VERIFY(window->isVisible());
 }
 
 void TstInterface::refusedWatchShowsTheRuleCommand()
@@ -298,20 +353,238 @@ void TstInterface::refusedWatchShowsTheRuleCommand()
     watch.path = "/dev/hidraw7";
     watch.failOpen = true;
     HidApiDouble::plug(watch);
-    QTRY_VERIFY(ui->logic->deviceAccessDenied());
-    QQuickItem *page = ui->find("pageSwitcher")->property("item").value<QQuickItem *>();
-    QQuickItem *hint = InterfaceFixture::findItem(page, QStringLiteral("accessHint"));
+    QTRY_VERIFY(logic->deviceAccessDenied());
+    QQuickItem *page = find("pageSwitcher")->property("item").value<QQuickItem *>();
+    QQuickItem *hint = findItem(page, QStringLiteral("accessHint"));
     QVERIFY(hint);
     QTRY_VERIFY(hint->isVisible());
-    const QString command = InterfaceFixture::findItem(page, QStringLiteral("udevCommand"))
-                                ->property("text")
-                                .toString();
+    const QString command =
+        findItem(page, QStringLiteral("udevCommand"))->property("text").toString();
     QVERIFY(
         command.contains(QLatin1String("ATTRS{idVendor}==\"ffff\", ATTRS{idProduct}==\"099d\"")));
     QVERIFY(command.contains(QLatin1String("/etc/udev/rules.d/60-corvane-watch.rules")));
 
     HidApiDouble::unplug(watch.path);
     QTRY_VERIFY_WITH_TIMEOUT(!hint->isVisible(), 3000);
+}
+
+void TstInterface::authorisedWatchBringsTheWindowUp()
+{
+    window->close();
+    QTRY_VERIFY(!window->isVisible());
+    sim = std::make_unique<SimProcess>();
+    sim->start({"--reconnect", "--clock", "2026-12-07T10:42:00", "--frozen-clock"});
+    QVERIFY(sim->waitForEvent(QStringLiteral("connected"), 10000) >= 0);
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("qrc:///user/usr.qml"), 10000);
+    QVERIFY(window->isVisible());
+    QVERIFY(!find("trayShow")->property("enabled").toBool());
+    QTRY_VERIFY(find("tr31Page"));
+}
+
+void TstInterface::menuPicksThePage()
+{
+    const QStringList files = {"General.qml",  "Battery.qml",    "Indication.qml", "DateTime.qml",
+                               "Settings.qml", "Statistics.qml", "Service.qml"};
+    // -1: no selection, no page.
+    for (int i = -1; i < files.size(); ++i) {
+        openPage(i);
+        QCOMPARE(find("tr31Page")->property("source").toUrl().fileName(), files.value(i));
+    }
+}
+
+// One element of a page: a value the watch holds shows as the text; then the user's action
+// writes the value (the tree writes only what differs from the watch).
+static const struct Element
+{
+    const char *tag;
+    int menu;
+    const char *item, *parameter;
+    int held;
+    const char *property, *shown, *action;
+    int argument;
+    const char *written;
+} kElements[] = {
+    {"backlight", 2, "backlightBox", "indicBackType", 5, "currentText", "GREEN", "pick", 4, "3"},
+    {"day duration", 2, "duration_indicDuration_dd_ms", "indicDuration_dd_ms", 4000, "currentText",
+     "4.000", "pick", 0, "300"},
+    {"effect", 2, "effectBox", "indicEffect", 1, "currentText", "FLASH", "pick", 0, "0"},
+    {"second click", 4, "click_eventButtonPress2", "eventButtonPress2", 3, "currentText",
+     "BATTERY %", "pick", 0, "1"},
+    {"schedule", 4, "scheduleBox", "automaticSwitchMode", 5, "currentText", "EVERY 1 HOUR", "pick",
+     0, "0"},
+    {"24 hours wraps to 12", 3, "timeFormatButton", "timeFormat", 1, "currentText", "24 HOURS",
+     "advance", -1, "0"},
+    {"charge wraps to disabled", 4, "cycle_accelMode", "accelMode", 4, "currentText", "CHARGE",
+     "advance", -1, "0"},
+    {"low to medium", 4, "cycle_accelerometerSensitivity", "accelerometerSensitivity", 0,
+     "currentText", "LOW", "advance", -1, "1"},
+    {"brightness", 2, "brightnessSlider", "indicBrightness", 20, "value", "20", "setValue", 40,
+     "40"},
+    {"battery capped at 99", 0, "batteryTube", "batteryLevel", 100, "shown", "99", nullptr, 0,
+     nullptr},
+    {"battery padded", 0, "batteryTube", "batteryLevel", 7, "shown", "07", nullptr, 0, nullptr},
+};
+
+void TstInterface::elementsShowAndWrite_data()
+{
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kElements)); ++i)
+        QTest::newRow(kElements[i].tag) << i;
+}
+
+void TstInterface::elementsShowAndWrite()
+{
+    QFETCH(int, row);
+    const Element &e = kElements[row];
+    openPage(e.menu);
+    setParameter(e.parameter, e.held);
+    QObject *item = pageItem(e.item);
+    QVERIFY(item);
+    QTRY_COMPARE(item->property(e.property).toString(), QString(e.shown));
+    if (!e.action)
+        return;
+    sim->events.clear();
+    QVERIFY(e.argument < 0
+                ? QMetaObject::invokeMethod(item, e.action)
+                : QMetaObject::invokeMethod(item, e.action, Q_ARG(QVariant, e.argument)));
+    QVERIFY(sawEvent(QStringLiteral(" name=%1 value=%2$").arg(e.parameter, e.written)));
+}
+
+void TstInterface::lampsFollowSliderAndBacklight()
+{
+    openPage(2);
+    setParameter("indicBrightness", 40);
+    QObject *digit = findItem(qobject_cast<QQuickItem *>(pageItem("lamp1")), "lampDigit");
+    QVERIFY(digit);
+    QTRY_VERIFY(qAbs(digit->property("opacity").toDouble() - 0.65) < 1e-6);
+
+    // The backlight pictures follow the combo box, also the entry hovered in its open list.
+    QObject *box = pageItem("backlightBox");
+    QMetaObject::invokeMethod(box, "pick", Q_ARG(QVariant, 1));
+    QTRY_COMPARE(pageItem("lamp6")->property("backlightImage").toString(),
+                 QStringLiteral("led_r.png"));
+    box->setProperty("popupVisible", true);
+    // The open list lays its entries out on the next frame.
+    QQuickItem *green = nullptr;
+    QTRY_VERIFY((green = findItem(qobject_cast<QQuickItem *>(box), QStringLiteral("entry_3"))) &&
+                green->isVisible() && green->height() > 0);
+    QTest::mouseMove(window, green->mapToScene(QPointF(10, 10)).toPoint());
+    QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
+                 QStringLiteral("led_g.png"));
+    // Closing the list without a pick shows the watch's own backlight again.
+    box->setProperty("popupVisible", false);
+    QTRY_COMPARE(pageItem("lamp1")->property("backlightImage").toString(),
+                 QStringLiteral("led_r.png"));
+}
+
+void TstInterface::timeArrowsWriteCommandsAndHideWhileSyncing()
+{
+    setParameter("syncFlag", false);
+    QQuickItem *page = openPage(3);
+    QTRY_COMPARE(pageItem("timeTube")->property("shown").toString(), QStringLiteral("10"));
+    auto *arrows = qobject_cast<QQuickItem *>(pageItem("unitsArrows"));
+    QTRY_VERIFY(arrows->isVisible());
+    QMetaObject::invokeMethod(pageItem("unitsUp"), "clicked");
+    QVERIFY(sawEvent(QStringLiteral("^timecmd action=%1 ").arg(SlAppLogic::INCREMENT_HOUR_UNITS)));
+    page->setProperty("mode", 1);
+    page->setProperty("part", 1);
+    QCOMPARE(pageItem("timeTube")->property("shown").toString(), QStringLiteral("07"));
+    QMetaObject::invokeMethod(pageItem("tensDown"), "clicked");
+    QVERIFY(sawEvent(QStringLiteral("^timecmd action=%1 ").arg(SlAppLogic::DECREMENT_DAY_TENS)));
+
+    setParameter("syncFlag", true);
+    QTRY_VERIFY(!arrows->isVisible());
+    QVERIFY(!qobject_cast<QQuickItem *>(pageItem("tensArrows"))->isVisible());
+    setParameter("syncFlag", false);
+}
+
+void TstInterface::customizeCancelPutsBackAllFive()
+{
+    const QList<QByteArray> fields = {"indicBack_hh", "indicBack_mminute", "indicBack_dd",
+                                      "indicBack_mmonth", "indicBackBatChg"};
+    for (int i = 0; i < fields.size(); ++i)
+        setParameter(fields.at(i), i % 5);
+    openPage(2);
+    setParameter("indicBackType", 0);
+    QObject *customize = pageItem("customizeButton");
+    QTRY_VERIFY(customize->property("enabled").toBool());
+    QMetaObject::invokeMethod(customize, "clicked");
+    QTRY_VERIFY(pageItem("field_indicBack_hh"));
+
+    QMetaObject::invokeMethod(pageItem("field_indicBack_hh"), "pick", Q_ARG(QVariant, 2));
+    QMetaObject::invokeMethod(pageItem("field_indicBack_dd"), "pick", Q_ARG(QVariant, 4));
+    QVERIFY(sawEvent("name=indicBack_dd value=3$"));
+    sim->events.clear();
+    QMetaObject::invokeMethod(pageItem("cancelButton"), "clicked");
+    // The tree sends only what differs from the watch: the two changed fields go back.
+    QVERIFY(sawEvent("name=indicBack_hh value=0$"));
+    QVERIFY(sawEvent("name=indicBack_dd value=2$"));
+    for (int i = 0; i < fields.size(); ++i)
+        QTRY_COMPARE(logic->device()->findProperty(fields.at(i))->value().toInt(), i % 5);
+    QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(),
+                 QStringLiteral("Indication.qml"));
+}
+
+void TstInterface::resetToDefaults()
+{
+    openPage(6);
+    QCOMPARE(pageItem("serviceSerial")->property("text").toString(),
+             logic->device()->serial().toUpper());
+    QMetaObject::invokeMethod(pageItem("resetButton"), "clicked");
+    QVERIFY(sawEvent(QStringLiteral("^factory-reset")));
+}
+
+void TstInterface::missingParameterShowsAndWritesNothing()
+{
+    std::unique_ptr<QObject> item = create("import \"qrc:///basic\"\n"
+                                           "Item {\n"
+                                           "  property alias cycle: cycle\n"
+                                           "  property alias box: box\n"
+                                           "  property alias slider: slider\n"
+                                           "  ListButton { id: cycle; paramName: \"noSuch\";\n"
+                                           "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
+                                           "  MySimpleComboBoxModelBased { id: box;\n"
+                                           "    paramName: \"noSuch\";\n"
+                                           "    entries: [{\"name\": \"A\", \"value\": 0}] }\n"
+                                           "  MySlider { id: slider; paramName: \"noSuch\" }\n"
+                                           "}\n");
+    QVERIFY(item);
+    sim->events.clear();
+    auto *cycle = item->property("cycle").value<QObject *>();
+    auto *box = item->property("box").value<QObject *>();
+    QCOMPARE(cycle->property("currentText").toString(), QString());
+    QCOMPARE(box->property("currentText").toString(), QString());
+    QMetaObject::invokeMethod(cycle, "advance");
+    QMetaObject::invokeMethod(box, "pick", Q_ARG(QVariant, 0));
+    QMetaObject::invokeMethod(item->property("slider").value<QObject *>(), "setValue",
+                              Q_ARG(QVariant, 50));
+    QTest::qWait(300);
+    QCOMPARE(sim->events.filter(QStringLiteral("write")), QStringList());
+}
+
+void TstInterface::tubeNumberPadsAndScrolls()
+{
+    std::unique_ptr<QObject> tube = create("import \"qrc:///devices/tr31/usr/images/digits\"\n"
+                                           "Tr31 { places: 3; value: 7 }\n");
+    QVERIFY(tube);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("007"));
+
+    // Longer than its places: the window moves one place a second and wraps round.
+    tube->setProperty("value", 12345);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("123"));
+    QTRY_COMPARE_WITH_TIMEOUT(tube->property("shown").toString(), QStringLiteral("234"), 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(tube->property("shown").toString(), QStringLiteral("451"), 3500);
+    // A new value starts from its first digits.
+    tube->setProperty("value", 98765);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("987"));
+    tube->setProperty("value", 42);
+    QCOMPARE(tube->property("shown").toString(), QStringLiteral("042"));
+}
+
+void TstInterface::leavingWatchShowsUnplugged()
+{
+    sim.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("qrc:///user/Unplugged.qml"), 10000);
 }
 
 QTEST_MAIN(TstInterface)
