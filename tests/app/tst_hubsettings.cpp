@@ -1,14 +1,24 @@
 #include "app/slapplogic.h"
+#include "app/slhelper.h"
+#include "app/slqtapponeinstance.h"
+#include "app/taskbarutility.h"
 #include "platform/platform.h"
 #include "storage/slwatchsettings.h"
 #include "web/sluser.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The hub's use of the settings store: the stored version, the user and logout.
+#include <optional>
+
+static const char kEntry[] = "/autostart/com.corvane.watch.desktop";
+
+// The hub's use of the settings store (the stored version, the user and logout), the small
+// helpers the hub and the interface call, and what it takes from the platform: the host key and
+// the autostart entry.
 class TstHubSettings : public QObject
 {
     Q_OBJECT
@@ -18,15 +28,35 @@ private slots:
     void storedVersion_data();
     void storedVersion();
     void userIsLoadedAndLogoutStoresTheEmptyAccount();
+    void isUpdatedNotifiesOnChangeOnly();
+    void helpers();
+    void hostKey_data();
+    void hostKey();
+    void autostartEntryLifeCycle();
 
 private:
-    SlWatchSettings::Version storedVersion(bool *found);
+    void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
     QString configFolder() const
     {
         return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     }
-    QByteArray storageKey() const { return SlWatchSettings::storageKeyFor(Platform::hostKey()); }
+    SlWatchSettings *settings()
+    {
+        m_settings.emplace(configFolder(), QString(),
+                           SlWatchSettings::storageKeyFor(Platform::hostKey()));
+        return &*m_settings;
+    }
+    QByteArray storeBytes() const
+    {
+        QFile file(configFolder() + QStringLiteral("/settings.sqlite"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     QTemporaryDir m_dir;
+    std::optional<SlWatchSettings> m_settings;
 };
 
 void TstHubSettings::initTestCase()
@@ -34,10 +64,7 @@ void TstHubSettings::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
     const QString idFile = m_dir.filePath(QStringLiteral("machine-id"));
-    QFile id(idFile);
-    QVERIFY(id.open(QIODevice::WriteOnly));
-    id.write("00112233445566778899aabbccddeeff\n");
-    id.close();
+    writeFile(idFile, "00112233445566778899aabbccddeeff\n");
     qputenv("CORVANE_MACHINE_ID_FILE", idFile.toUtf8());
     QVERIFY(!Platform::hostKey().isEmpty());
     // Keeps the hub's legacy-file lookup away from the build tree.
@@ -46,16 +73,11 @@ void TstHubSettings::initTestCase()
 
 void TstHubSettings::init()
 {
+    m_settings.reset();
     const QString config = m_dir.filePath(QStringLiteral("config"));
     QDir(config).removeRecursively();
     qputenv("XDG_CONFIG_HOME", config.toUtf8());
     QVERIFY(QDir().mkpath(configFolder()));
-}
-
-SlWatchSettings::Version TstHubSettings::storedVersion(bool *found)
-{
-    SlWatchSettings settings(configFolder(), QString(), storageKey());
-    return settings.version(found);
 }
 
 void TstHubSettings::storedVersion_data()
@@ -78,65 +100,155 @@ void TstHubSettings::storedVersion()
     QFETCH(int, minor);
     QFETCH(int, patch);
     QFETCH(bool, updated);
-    if (hasEntry) {
-        SlWatchSettings settings(configFolder(), QString(), storageKey());
-        QVERIFY(settings.setVersion({major, minor, patch}));
-    }
-    QByteArray before;
-    {
-        QFile file(configFolder() + QStringLiteral("/settings.sqlite"));
-        if (file.open(QIODevice::ReadOnly))
-            before = file.readAll();
-    }
+    if (hasEntry)
+        QVERIFY(settings()->setVersion({major, minor, patch}));
+    m_settings.reset();
+    const QByteArray before = storeBytes();
     {
         SlAppLogic hub;
         QCOMPARE(hub.isUpdated(), updated);
+        QCOMPARE(hub.currentAppVer(), QStringLiteral("1.3.9"));
     }
     bool found = false;
-    const SlWatchSettings::Version now = storedVersion(&found);
+    const SlWatchSettings::Version now = settings()->version(&found);
     QVERIFY(found);
     QCOMPARE(now.major, 1);
     QCOMPARE(now.minor, 3);
     QCOMPARE(now.patch, 9);
-    if (hasEntry && !updated) {
-        // Nothing is written when the stored version is the current one.
-        QFile file(configFolder() + QStringLiteral("/settings.sqlite"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
-    }
+    // Nothing is written when the stored version is the current one.
+    if (hasEntry && !updated)
+        QCOMPARE(storeBytes(), before);
 }
 
+// What assign() and the store do with a user is the user's and the store's tests'; the hub
+// loads the stored one and stores the empty account on logout.
 void TstHubSettings::userIsLoadedAndLogoutStoresTheEmptyAccount()
 {
-    {
-        SlWatchSettings settings(configFolder(), QString(), storageKey());
-        SlUser user;
-        user.assign(QStringLiteral("Ada"), QStringLiteral("ada@example.org"), 42, true);
-        QVERIFY(settings.saveUser(&user));
-    }
+    SlUser user;
+    user.assign(QStringLiteral("Ada"), QStringLiteral("ada@example.org"), 42, true);
+    QVERIFY(settings()->saveUser(&user));
+    m_settings.reset();
     {
         SlAppLogic hub;
-        QVERIFY(hub.user());
-        QCOMPARE(hub.user()->name(), QStringLiteral("Ada"));
-        QCOMPARE(hub.user()->email(), QStringLiteral("ada@example.org"));
-        QCOMPARE(hub.user()->id(), 42);
-        QVERIFY(hub.user()->isActive());
         QCOMPARE(hub.property("user").value<SlUser *>(), hub.user());
-
-        QSignalSpy names(hub.user(), &SlUser::nameChanged);
+        QCOMPARE(hub.user()->name(), QStringLiteral("Ada"));
+        QCOMPARE(hub.user()->id(), 42);
         hub.logout();
-        QCOMPARE(names.count(), 1);
         QCOMPARE(hub.user()->id(), -1);
         QVERIFY(!hub.user()->isActive());
     }
-    SlWatchSettings settings(configFolder(), QString(), storageKey());
-    SlUser stored;
-    stored.assign(QStringLiteral("x"), QStringLiteral("y"), 7, true);
-    QVERIFY(settings.loadUser(&stored));
-    QCOMPARE(stored.name(), QString());
-    QCOMPARE(stored.email(), QString());
-    QCOMPARE(stored.id(), -1);
-    QVERIFY(!stored.isActive());
+    QVERIFY(settings()->loadUser(&user));
+    QCOMPARE(user.name(), QString());
+    QCOMPARE(user.email(), QString());
+    QCOMPARE(user.id(), -1);
+    QVERIFY(!user.isActive());
+}
+
+void TstHubSettings::isUpdatedNotifiesOnChangeOnly()
+{
+    SlAppLogic hub;
+    QCOMPARE(hub.devver(), false);
+    QSignalSpy spy(&hub, &SlAppLogic::isUpdatedChanged);
+    hub.setIsUpdated(false);
+    QCOMPARE(spy.count(), 0);
+    QVERIFY(hub.setProperty("isUpdated", true));
+    hub.setIsUpdated(true);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toBool(), true);
+}
+
+void TstHubSettings::helpers()
+{
+    // Digests from sha1sum over the key's and the salt's bytes.
+    const QString key = QStringLiteral("5b0c7e2a-9f41-4d8e-a3c6-1e7f20b94d5c");
+    QCOMPARE(SlQtAppOneInstance::keyHash(key, "_memLockKey"),
+             QStringLiteral("20e919da6b075b36574a158f9146bf3c26905e56"));
+    QCOMPARE(SlQtAppOneInstance::keyHash(key, "_sharedmemKey"),
+             QStringLiteral("705d13adf1c2300ae2f2b791fb1a49b16f9bb0e2"));
+    QCOMPARE(SlAppLogic::languageOf("de_CH"), QStringLiteral("de"));
+    QCOMPARE(SlAppLogic::languageOf("sr_Latn_RS"), QStringLiteral("sr"));
+    QCOMPARE(SlAppLogic::languageOf("C"), QStringLiteral("C"));
+
+    SlHelper helper;
+    const QVariant scaled = helper.fontSizeScale(16);
+    QCOMPARE(int(scaled.type()), int(QMetaType::Float));
+    QCOMPARE(scaled.toFloat(), 16.0f);
+    QCOMPARE(helper.fontSizeScale(QStringLiteral("12.5")).toFloat(), 12.5f);
+    QVERIFY(helper.isDateValid(QDateTime(QDate(2026, 2, 28), QTime(12, 0))));
+    QVERIFY(!helper.isDateValid(QDateTime()));
+    QVERIFY(!helper.isDateValid(QDateTime(QDate(2026, 2, 30), QTime(12, 0))));
+    // Purely textual: a sign is grouped like a digit.
+    const QList<QPair<QVariant, QString>> splits = {
+        {1234567, "1.234.567"}, {999, "999"},           {1000, "1.000"},
+        {QVariant(), ""},       {-123456, "-.123.456"}, {"abcdefg", "a.bcd.efg"}};
+    for (const auto &split : splits)
+        QCOMPARE(helper.digitSplitThousand(split.first).toString(), split.second);
+}
+
+void TstHubSettings::hostKey_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expectedHex");
+    // Digests from sha1sum over the identifier followed by one zero byte.
+    const QString id32 = "ad7e14eb37fa48cb44aba9753cd8ee24d8fa871e";
+    QTest::newRow("newline") << QByteArray("0123456789abcdef0123456789abcdef\n") << id32;
+    QTest::newRow("no newline") << QByteArray("0123456789abcdef0123456789abcdef") << id32;
+    QTest::newRow("36 characters") << QByteArray("3f2504e0-4f89-11d3-9a0c-0305e82c3301\n")
+                                   << "34be0684faf6fdcb186fb818be2f94dcbb6c73be";
+    QTest::newRow("only a newline") << QByteArray("\n") << QString();
+    // An override naming no file gives no key, never the system's.
+    QTest::newRow("absent") << QByteArray() << QString();
+}
+
+void TstHubSettings::hostKey()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expectedHex);
+    const QString path = m_dir.filePath(QTest::currentDataTag());
+    if (!content.isNull())
+        writeFile(path, content);
+    qputenv("CORVANE_MACHINE_ID_FILE", path.toUtf8());
+    QCOMPARE(SlAppLogic().host_key(), expectedHex);
+}
+
+void TstHubSettings::autostartEntryLifeCycle()
+{
+    // init() pointed XDG_CONFIG_HOME here.
+    const QString config = m_dir.filePath("config");
+    const auto entryBytes = [] {
+        QFile file(Platform::autostartLocation());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    SlAppLogic hub;
+    QSignalSpy spy(&hub, &SlAppLogic::autorunChanged);
+    hub.setAutorun(true);
+    QCOMPARE(spy.count(), 1);
+    QSettings entry(config + kEntry, QSettings::IniFormat);
+    QCOMPARE(entry.value("Desktop Entry/Type").toString(), QStringLiteral("Application"));
+    QVERIFY(!entry.value("Desktop Entry/Name").toString().isEmpty());
+    const QByteArray exec =
+        "\nExec=\"" + QCoreApplication::applicationFilePath().toUtf8() + "\" --hidden\n";
+    QVERIFY2(entryBytes().contains(exec), entryBytes().constData());
+
+    // The hub leaves an entry that is already there alone; the utility always rewrites it.
+    writeFile(config + kEntry, "kept");
+    hub.setAutorun(true);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(entryBytes(), QByteArray("kept"));
+    TaskBarUtility::setAutorun(true);
+    QVERIFY(entryBytes().contains(exec));
+
+    hub.setAutorun(false);
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(1).at(0).toBool(), false);
+    QVERIFY(!QFile::exists(config + kEntry));
+    QVERIFY(Platform::setAutorun(false));
+
+    // Without XDG_CONFIG_HOME the entry goes below the home folder, made when missing.
+    qunsetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", m_dir.filePath("home").toUtf8());
+    QVERIFY(Platform::setAutorun(true));
+    QVERIFY(QFile::exists(m_dir.filePath("home/.config") + kEntry));
 }
 
 QTEST_GUILESS_MAIN(TstHubSettings)

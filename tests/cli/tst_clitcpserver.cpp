@@ -76,8 +76,7 @@ void TestCliTcpServer::oneClientAtATime()
         QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(second.received, QByteArray());
         watch->peer->sendPacket(kCliOffset, "> ready");
-        QTRY_VERIFY(first.received.contains("> ready"));
-        QCOMPARE(first.received, kGreeting + "> ready");
+        QTRY_COMPARE(first.received, kGreeting + "> ready");
     }
     // The first one has gone: the next is served, its input cut into field-sized pieces.
     QTest::qWait(50);
