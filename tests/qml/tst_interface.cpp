@@ -441,8 +441,12 @@ void TstInterface::elementsShowAndWrite()
     QObject *item = pageItem(e.item);
     QVERIFY(item);
     QTRY_COMPARE(item->property(e.property).toString(), QString(e.shown));
-    if (!e.action)
+    if (!e.action) {
+        // A shown value is where an animation ends, not one it passes on its way.
+        QTest::qWait(1200);
+        QCOMPARE(item->property(e.property).toString(), QString(e.shown));
         return;
+    }
     sim->events.clear();
     QVERIFY(e.argument < 0
                 ? QMetaObject::invokeMethod(item, e.action)
