@@ -12,19 +12,14 @@ class TestSlAesEnvelope : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    // Failures log on purpose; the messages are not what these tests check.
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
     void layout_data();
     void layout();
     void encryptChecks();
     void damageFails();
     void receivedPlainEnvelope();
 };
-
-void TestSlAesEnvelope::initTestCase()
-{
-    // Failures log on purpose; the messages are not what these tests check.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
 
 void TestSlAesEnvelope::layout_data()
 {
@@ -58,10 +53,9 @@ void TestSlAesEnvelope::layout()
     const QByteArray cipher = sealed.mid(head + 20);
     QCOMPARE(SlAes::decrypt(cipher, KEY, sealed.mid(head, 16)),
              plain + QByteArray(cipher.size() - length, '\0'));
-    if (mode == 1) {
+    if (mode == 1)
         QCOMPARE(sealed.left(16),
                  QMessageAuthenticationCode::hash(sealed.mid(16), KEY, QCryptographicHash::Md5));
-    }
     ok = false;
     QCOMPARE(envelope.decrypt(sealed, &ok), plain);
     QVERIFY(ok);

@@ -34,7 +34,6 @@ private slots:
     void storedForm();
     void validity();
     void signalsOfEveryChange();
-    void readingTakesWholeFieldsOnly();
 };
 
 void TestSlUser::storedForm()
@@ -56,6 +55,18 @@ void TestSlUser::storedForm()
         QCOMPARE(stream.status(), QDataStream::Ok);
         QCOMPARE(stored(back).toHex(), QByteArray(form.second));
     }
+    // Bytes cut off the end (in the e-mail address, in the id, the flag) and the fields taken:
+    // those behind the damage must not be blanked.
+    const std::pair<int, const char *> cuts[] = {
+        {13, "name=Ann;"}, {3, "name=Ann;email=a@b;"}, {1, "name=Ann;email=a@b;id=7;"}};
+    for (const auto &cut : cuts) {
+        SlUser user;
+        QString events;
+        record(user, events);
+        QDataStream stream(stored(ann).chopped(cut.first));
+        stream >> user;
+        QCOMPARE(events, cut.second);
+    }
 }
 
 void TestSlUser::validity()
@@ -67,11 +78,10 @@ void TestSlUser::validity()
         {"Ann", "", 5, false}};
     for (const auto &[name, email, id, valid] : cases) {
         SlUser user;
-        QString events;
-        record(user, events);
+        QSignalSpy validity(&user, &SlUser::isValidChanged);
         user.assign(name, email, id, false);
         QCOMPARE(user.isValid(), valid);
-        QVERIFY(events.endsWith(valid ? ";isValid=true;" : ";isValid=false;"));
+        QCOMPARE(validity.last().at(0).toBool(), valid);
     }
 }
 
@@ -93,27 +103,6 @@ void TestSlUser::signalsOfEveryChange()
     user.setName("Ann");
     QVERIFY(!user.isValid());
     QCOMPARE(std::exchange(events, QString()), "email=;id=3;isActive=0;name=Ann;");
-}
-
-void TestSlUser::readingTakesWholeFieldsOnly()
-{
-    SlUser source;
-    source.assign("Bob", "b@c", 12, true);
-    const QByteArray data = stored(source);
-    // Bytes cut off the end (none, in the e-mail address, in the id, the flag)
-    // and the fields taken: those behind the damage must not be blanked.
-    const std::pair<int, const char *> cuts[] = {{0, "name=Bob;email=b@c;id=12;isActive=1;"},
-                                                 {13, "name=Bob;"},
-                                                 {3, "name=Bob;email=b@c;"},
-                                                 {1, "name=Bob;email=b@c;id=12;"}};
-    for (const auto &cut : cuts) {
-        SlUser user;
-        QString events;
-        record(user, events);
-        QDataStream stream(data.left(data.size() - cut.first));
-        stream >> user;
-        QCOMPARE(events, cut.second);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestSlUser)

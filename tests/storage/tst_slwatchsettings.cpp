@@ -196,7 +196,6 @@ void TestSlWatchSettings::statisticsQueue_data()
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("position");
     QTest::newRow("all readable") << "" << -1;
-    QTest::newRow("head from another computer") << "foreign" << 0;
     QTest::newRow("head with tampered data") << "data" << 0;
     QTest::newRow("head with tampered record") << "device" << 0;
     QTest::newRow("middle entry with tampered data") << "data" << 1;
@@ -207,12 +206,10 @@ void TestSlWatchSettings::statisticsQueue()
     QFETCH(QString, damage);
     QFETCH(int, position);
     {
-        auto mine = open();
-        auto foreign = open(OTHER_KEY);
+        auto writer = open();
         for (int i = 0; i < 3; ++i) {
-            auto &writer = i == position && damage == "foreign" ? foreign : mine;
             QVERIFY(writer->pushStatistics(model(i), record(QStringLiteral("SN-%1").arg(i))));
-            if (i == position && damage != "foreign")
+            if (i == position)
                 QCOMPARE(sqlite3(dbPath(), QStringLiteral("UPDATE Statistics SET %1=substr(%1,1,40)"
                                                           "||x'00'||substr(%1,42) WHERE rowid=%2")
                                                .arg(damage)
@@ -326,7 +323,6 @@ void TestSlWatchSettings::defaultConstructionAndLegacyFile()
     // The configuration folder does not exist yet, nor its parent.
     qputenv("XDG_CONFIG_HOME", m_dir->filePath("nested/config").toLocal8Bit());
     const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QVERIFY(config.startsWith(m_dir->filePath("nested/config/")));
 
     // The program's folder is the working directory; a database there moves,
     // but one left behind later does not replace the moved one.

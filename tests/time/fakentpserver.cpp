@@ -5,11 +5,20 @@
 #include <QDateTime>
 #include <QtEndian>
 
-FakeNtpServer::FakeNtpServer(const QHostAddress &bindAddress, QObject *parent)
-    : QObject(parent)
+FakeNtpServer::FakeNtpServer(const QHostAddress &bindAddress)
 {
     m_socket.bind(bindAddress, 0);
-    connect(&m_socket, &QUdpSocket::readyRead, this, &FakeNtpServer::onReadyRead);
+    connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
+        while (m_socket.hasPendingDatagrams()) {
+            Request request;
+            request.data.resize(int(m_socket.pendingDatagramSize()));
+            m_socket.readDatagram(request.data.data(), request.data.size(), &request.sender,
+                                  &request.senderPort);
+            m_requests.append(request);
+            if (m_autoReply)
+                answer(request, replyTo(request.data));
+        }
+    });
 }
 
 QByteArray FakeNtpServer::bigEndian64(quint64 value)
@@ -25,13 +34,9 @@ QByteArray FakeNtpServer::replyTo(const QByteArray &request, quint64 serverTimes
         serverTimestamp = NtpClient::dateTimeToTimestamp(QDateTime::currentMSecsSinceEpoch());
     QByteArray reply(48, '\0');
     reply[0] = char(0x24); // leap indicator 0, version 4, mode 4
-    reply[1] = 2;
-    reply[2] = 6;
-    reply[3] = char(-20);
-    reply.replace(12, 4, QByteArray("\x7f\x00\x00\x01", 4));
-    reply.replace(16, 8, bigEndian64(serverTimestamp - (quint64(1) << 32)));
+    reply[1] = 2;          // stratum
+    // The origin and transmit timestamps; a client reads nothing else of a healthy reply.
     reply.replace(24, 8, request.mid(40, 8));
-    reply.replace(32, 8, bigEndian64(serverTimestamp));
     reply.replace(40, 8, bigEndian64(serverTimestamp));
     return reply;
 }
@@ -39,19 +44,4 @@ QByteArray FakeNtpServer::replyTo(const QByteArray &request, quint64 serverTimes
 void FakeNtpServer::answer(const Request &request, const QByteArray &reply)
 {
     m_socket.writeDatagram(reply, request.sender, request.senderPort);
-}
-
-void FakeNtpServer::onReadyRead()
-{
-    while (m_socket.hasPendingDatagrams()) {
-        Request request;
-        request.data.resize(int(qMax<qint64>(m_socket.pendingDatagramSize(), 0)));
-        if (m_socket.readDatagram(request.data.data(), request.data.size(), &request.sender,
-                                  &request.senderPort) < 0)
-            continue;
-        m_requests.append(request);
-        if (m_autoReply)
-            answer(request, replyTo(request.data));
-        emit requestReceived();
-    }
 }

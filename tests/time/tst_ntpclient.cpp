@@ -212,13 +212,8 @@ void TestNtpClient::burstAndLongDatagram()
     NtpClient client;
     // QHostAddress is no meta-type, so a spy cannot hold the arguments.
     QList<NtpReply> replies;
-    QString sender;
     connect(&client, &NtpClient::replyReceived, this,
-            [&](const QHostAddress &address, quint16 port, const NtpReply &reply) {
-                replies << reply;
-                sender =
-                    QHostAddress(address.toIPv4Address()).toString() + ':' + QString::number(port);
-            });
+            [&](const QHostAddress &, quint16, const NtpReply &reply) { replies << reply; });
     for (int i = 0; i < 3; ++i)
         QVERIFY(client.sendRequest(QHostAddress::LocalHost, server.port()));
     QTRY_COMPARE(server.requests().size(), 3);
@@ -236,7 +231,6 @@ void TestNtpClient::burstAndLongDatagram()
     answer(0);
     QTRY_COMPARE(replies.size(), 2);
     QCOMPARE(replies.at(0).data(), longReply.left(68));
-    QCOMPARE(sender, "127.0.0.1:" + QString::number(server.port()));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("origin timestamp does not match"));
     answer(1);
     answer(2);

@@ -43,32 +43,25 @@ void TestSlTimeManipulator::manipulate_data()
         {"second 50 tens up refused", "2026-04-15T13:45:50", 3, ""},
         {"minute units down keeps rest", "2026-04-15T13:45:27.125", 6, "2026-04-15T13:44:27.125"},
         {"minute 50 tens up refused", "2026-04-15T13:50:00", 7, ""},
-        {"minute 05 tens down refused", "2026-04-15T13:05:00", 8, ""},
         {"hour 13 tens up", "2026-04-15T13:45:27.125", 11, "2026-04-15T23:45:27.125"},
         {"hour 23 units up refused", "2026-04-15T23:00:00", 9, ""},
         {"hour 10 tens down", "2026-04-15T10:30:00", 12, "2026-04-15T00:30:00"},
         {"day 30 units up in April refused", "2026-04-30T12:00:00", 13, ""},
         {"day 30 units up in May", "2026-05-30T12:00:00", 13, "2026-05-31T12:00:00"},
         {"day 01 units down refused", "2026-04-01T12:00:00", 14, ""},
-        {"day 28 up in common February refused", "2026-02-28T12:00:00", 13, ""},
         {"day 28 up in leap February", "2028-02-28T12:00:00", 13, "2028-02-29T12:00:00"},
-        {"day 10 tens down refused", "2026-04-10T12:00:00", 16, ""},
         {"31 January to February", "2026-01-31T08:00:00", 17, "2026-02-28T08:00:00"},
         {"31 January to leap February", "2028-01-31T08:00:00", 17, "2028-02-29T08:00:00"},
-        {"31 May to June", "2026-05-31T08:00:00", 17, "2026-06-30T08:00:00"},
         {"month 12 units up refused", "2026-12-15T08:00:00", 17, ""},
         {"month 02 tens up", "2026-02-15T08:00:00", 19, "2026-12-15T08:00:00"},
         {"month 10 tens down refused", "2026-10-15T08:00:00", 20, ""},
-        {"year 2099 units up stays", "2099-06-01T00:00:00", 21, "2099-06-01T00:00:00"},
         {"year 2000 units down stays", "2000-06-01T00:00:00", 22, "2000-06-01T00:00:00"},
         {"year 1999 refused", "1999-06-01T00:00:00", 21, ""},
         {"year 2095 tens up stays", "2095-06-01T00:00:00", 23, "2095-06-01T00:00:00"},
         {"year 2003 tens down wraps", "2003-06-01T00:00:00", 24, "2093-06-01T00:00:00"},
         // No single digit step joins two leap years: the 29th becomes the 28th.
         {"29 February, year units up", "2028-02-29T10:00:00", 21, "2029-02-28T10:00:00"},
-        {"29 February, year tens wrap", "2004-02-29T10:00:00", 24, "2094-02-28T10:00:00"},
         {"no command", "2026-04-15T13:45:27", 0, ""},
-        {"negative action", "2026-04-15T13:45:27", -1, ""},
         {"action past the year", "2026-04-15T13:45:27", 25, ""},
         {"unset date-time", "", 13, ""},
     };
@@ -91,25 +84,20 @@ void TestSlTimeManipulator::manipulate()
 
     QCOMPARE(changed.size(), 0);
     QCOMPARE(manipulator.dateTime(), expected.isValid() ? expected : start);
-    QCOMPARE(updated.size(), expected.isValid() ? 1 : 0);
-    if (expected.isValid()) {
-        QCOMPARE(updated.at(0).at(0).toDateTime(), expected);
-        QCOMPARE(manipulator.dateTime().timeSpec(), Qt::UTC);
-    }
+    QVERIFY(!expected.isValid() || manipulator.dateTime().timeSpec() == Qt::UTC);
+    QCOMPARE(QList<QVariantList>(updated),
+             expected.isValid() ? QList<QVariantList>{{expected}} : QList<QVariantList>());
 }
 
 void TestSlTimeManipulator::setDateTime()
 {
     SlTimeManipulator manipulator;
-    QVERIFY(!manipulator.isDateTimeValid(manipulator.dateTime()));
     QSignalSpy changed(&manipulator, &SlTimeManipulator::dateTimeChanged);
-
     const QDateTime t = at("2026-04-15T13:45:27");
     manipulator.setDateTime(t);
     manipulator.setDateTime(t);
-    QCOMPARE(changed.size(), 1);
-    QCOMPARE(changed.at(0).at(0).toDateTime(), t);
-    QVERIFY(manipulator.isDateTimeValid(manipulator.dateTime()));
+    QCOMPARE(QList<QVariantList>(changed), QList<QVariantList>{{t}});
+    QVERIFY(manipulator.isDateTimeValid(t) && !manipulator.isDateTimeValid(QDateTime()));
 }
 
 QTEST_GUILESS_MAIN(TestSlTimeManipulator)

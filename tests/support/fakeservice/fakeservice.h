@@ -7,14 +7,13 @@
 #include <QSslConfiguration>
 #include <QString>
 #include <QTemporaryDir>
-#include <QVariant>
 
 // The local stand-in for the maker's web service (tools/fake-service), started as a process
 // for one test. It makes its own certificate authority, so clients trust it through caPath()
 // or sslConfiguration() and never by ignoring certificate errors.
 //
 //   FakeService service;
-//   service.addDevice("TR31-0001-4711", serverKey);   // before or after start()
+//   service.addDevice("TR31-0001-4711", serverKey);
 //   QVERIFY(service.start());
 //   service.script("GET", "/en/api/v1/current_jobs/", 200, R"({"current_job_list": []})");
 //   ... point the client at service.origin() ...
@@ -29,23 +28,22 @@ public:
         QByteArray body; // sent as it stands (JSON or any text)
         double delaySeconds = 0;
         bool never = false; // hold the connection without an answer
-        bool once = true;   // a FIFO entry; false makes it the endpoint's default reply
-        bool check = true;  // false skips the signature and serial checks for this reply
     };
 
-    FakeService();
     ~FakeService();
 
     // Host key (hex) the service accepts; unset, any Host-Key header that signs right passes.
     void setHostKey(const QString &hex) { m_hostKey = hex; }
-    // Files served under /files/NAME (the service's relative links).
-    void addFile(const QString &name, const QByteArray &data);
-    void addDevice(const QString &serial, const QByteArray &serverKey);
+    // Files served under /files/NAME (the service's relative links), and the gadgets the
+    // service knows; both before start().
+    void addFile(const QString &name, const QByteArray &data) { m_files.append({name, data}); }
+    void addDevice(const QString &serial, const QByteArray &serverKey)
+    {
+        m_devices.append({serial, serverKey});
+    }
 
     bool start();
-    void stop();
 
-    quint16 port() const { return m_port; }
     QString origin() const;
     // The CA's PEM file, for CORVANE_SERVICE_CA.
     QString caPath() const;
@@ -57,22 +55,17 @@ public:
     bool reset();
     // Every request received so far, oldest first; with a path, only those to it.
     QJsonArray requests(const QString &path = QString());
-    // Lines the service logged ("REQUEST <method> <path> signature=... status=N").
-    QByteArray log();
-
     // The host key (hex) a program computes from this machine-id file.
     static QString hostKeyHexFor(const QString &machineIdFile);
 
 private:
-    bool control(const QString &method, const QString &path, const QJsonObject &args,
-                 QByteArray *answer = nullptr);
-    bool pushControl(const QString &path, const QJsonObject &args);
+    // A GET without args, a POST with them.
+    bool control(const QString &path, const QJsonObject *args, QByteArray *answer = nullptr);
 
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_hostKey;
     QList<QPair<QString, QByteArray>> m_devices;
     QList<QPair<QString, QByteArray>> m_files;
-    QByteArray m_log;
     quint16 m_port = 0;
 };
