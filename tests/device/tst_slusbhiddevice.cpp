@@ -9,14 +9,6 @@
 namespace {
 const QByteArray kPath = "/dev/hidraw-watch";
 
-HidApiDouble::ScriptedDevice scripted(const QByteArray &path, bool failOpen = false)
-{
-    HidApiDouble::ScriptedDevice s;
-    s.path = path;
-    s.failOpen = failOpen;
-    return s;
-}
-
 QByteArray numbered(int n)
 {
     return QByteArray(1, char(n >> 8)) + QByteArray(31, char(n));
@@ -42,12 +34,12 @@ private slots:
 void tst_SlUSBHidDevice::init()
 {
     HidApiDouble::reset();
-    HidApiDouble::plug(scripted(kPath));
+    HidApiDouble::plug({kPath});
 }
 
 void tst_SlUSBHidDevice::openFailsWithoutLeaks()
 {
-    HidApiDouble::plug(scripted("/dev/hidraw-locked", true));
+    HidApiDouble::plug({"/dev/hidraw-locked", true});
     SlUSBHidDevice device(32);
     // The empty path comes first: once a path was tried, an empty one means that path again.
     for (const char *path : {"", "/dev/hidraw-locked", "/dev/hidraw-gone"}) {
@@ -146,7 +138,7 @@ void tst_SlUSBHidDevice::unplugAndReopen()
 
     // An empty path reopens the last one. The late notice of the lost session must not close
     // this one.
-    HidApiDouble::plug(scripted(kPath));
+    HidApiDouble::plug({kPath});
     QVERIFY(device.open(QString()));
     QSignalSpy ready(&device, &QIODevice::readyRead);
     HidApiDouble::pushInput(kPath, numbered(7));

@@ -19,13 +19,13 @@ namespace HidApiDouble {
 struct ScriptedDevice
 {
     QByteArray path;
-    unsigned short vendorId = 0xFFFF;
-    unsigned short productId = 0x099D;
-    QString serialNumber;
-    QString manufacturer;
-    QString product;
     // A device that is listed but refuses to open, as when permissions are missing.
     bool failOpen = false;
+    unsigned short vendorId = 0xFFFF;
+    unsigned short productId = 0x099D;
+    QString serialNumber{};
+    QString manufacturer{};
+    QString product{};
 };
 
 struct Counts
