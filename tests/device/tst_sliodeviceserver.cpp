@@ -3,27 +3,15 @@
 #include "device/sliodeviceserver.h"
 #include "device/slusbhiddevice.h"
 
-#include <QHostAddress>
 #include <QNetworkInterface>
-#include <QPointer>
-#include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
+#include <QtTest>
 
 #include <memory>
 
 namespace {
 const QByteArray kWatchPath = "/dev/hidraw-tr31";
-
-HidApiDouble::ScriptedDevice watch(const QByteArray &path, bool failOpen = false)
-{
-    HidApiDouble::ScriptedDevice scripted;
-    scripted.path = path;
-    scripted.failOpen = failOpen;
-    return scripted;
-}
 
 // Another program on the port would make the TCP checks fail for the wrong reason.
 bool portFree()
@@ -45,15 +33,11 @@ class tst_SlIODeviceServer : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void disabledServerClosesTcpPeers();
-    void enabledServerQueuesTcpPeers();
-    void devicesComeOutLastInFirstOut();
+    void init() { HidApiDouble::reset(); }
+    void cleanup() { taken.reset(); }
+    void tcpPeersQueuedWhileEnabled();
     void listensOnLoopbackOnly();
-    void busyPortLeavesUsbWorking();
-    void usbDeviceOpenedOnceWhileHubHoldsIt();
-    void usbDeviceReopenedAfterSessionEnds();
+    void usbWatchOpenedOncePerSession();
     void usbOpenFailureRetriedNextPoll();
 
 private:
@@ -61,18 +45,6 @@ private:
     void actLikeHub(SlIODeviceServer *server);
     std::unique_ptr<QIODevice> taken;
 };
-
-void tst_SlIODeviceServer::init()
-{
-    HidApiDouble::reset();
-}
-
-void tst_SlIODeviceServer::cleanup()
-{
-    taken.reset();
-    QCOMPARE(HidApiDouble::overlapCount(), 0);
-    QCOMPARE(HidApiDouble::staleHandleCount(), 0);
-}
 
 void tst_SlIODeviceServer::actLikeHub(SlIODeviceServer *server)
 {
@@ -87,66 +59,33 @@ void tst_SlIODeviceServer::actLikeHub(SlIODeviceServer *server)
     });
 }
 
-void tst_SlIODeviceServer::disabledServerClosesTcpPeers()
+void tst_SlIODeviceServer::tcpPeersQueuedWhileEnabled()
 {
     QVERIFY2(portFree(), "port 6666 is held by another program");
     SlIODeviceServer server;
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
     QVERIFY(!server.isEnabled());
-
     QTest::ignoreMessage(
         QtDebugMsg, QRegularExpression("new tcp device available, but device server is disabled$"));
-    auto client = connectClient();
-    QSignalSpy closed(client.get(), &QTcpSocket::disconnected);
+    auto refused = connectClient();
+    QSignalSpy closed(refused.get(), &QTcpSocket::disconnected);
     QVERIFY(closed.wait(2000));
     QCOMPARE(queued.count(), 0);
     QVERIFY(!server.nextDevice());
-}
 
-void tst_SlIODeviceServer::enabledServerQueuesTcpPeers()
-{
-    QVERIFY2(portFree(), "port 6666 is held by another program");
-    SlIODeviceServer server;
     server.setEnabled(true);
-    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
-
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("new tcp device connected$"));
-    auto client = connectClient();
-    QVERIFY(queued.wait(2000));
-    std::unique_ptr<QIODevice> device(server.nextDevice());
-    auto *socket = qobject_cast<QTcpSocket *>(device.get());
-    QVERIFY(socket);
-    QVERIFY(!socket->parent());
-    QVERIFY(socket->isOpen());
-    QCOMPARE(socket->peerPort(), client->localPort());
-
-    // Both ways carry bytes as they are.
-    QByteArray fragment(32, '\x11');
-    QCOMPARE(socket->write(fragment), qint64(32));
-    QTRY_COMPARE(client->bytesAvailable(), qint64(32));
-    QCOMPARE(client->readAll(), fragment);
-    client->write(QByteArray(32, '\x22'));
-    QTRY_COMPARE(socket->bytesAvailable(), qint64(32));
-}
-
-void tst_SlIODeviceServer::devicesComeOutLastInFirstOut()
-{
-    QVERIFY2(portFree(), "port 6666 is held by another program");
-    SlIODeviceServer server;
-    server.setEnabled(true);
-    QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
-
     auto first = connectClient();
     QTRY_COMPARE(queued.count(), 1);
     auto second = connectClient();
     QTRY_COMPARE(queued.count(), 2);
-
-    std::unique_ptr<QIODevice> newest(server.nextDevice());
-    std::unique_ptr<QIODevice> oldest(server.nextDevice());
-    QVERIFY(newest && oldest);
-    QCOMPARE(qobject_cast<QTcpSocket *>(newest.get())->peerPort(), second->localPort());
-    QCOMPARE(qobject_cast<QTcpSocket *>(oldest.get())->peerPort(), first->localPort());
+    // Newest first, handed over without a parent.
+    std::unique_ptr<QIODevice> newest(server.nextDevice()), oldest(server.nextDevice());
     QVERIFY(!server.nextDevice());
+    auto *socket = qobject_cast<QTcpSocket *>(newest.get());
+    QVERIFY(socket && !socket->parent() && socket->isOpen());
+    QCOMPARE(socket->peerPort(), second->localPort());
+    QCOMPARE(qobject_cast<QTcpSocket *>(oldest.get())->peerPort(), first->localPort());
+    // That the socket carries the watch's bytes both ways, tst_hubgadget shows.
 }
 
 void tst_SlIODeviceServer::listensOnLoopbackOnly()
@@ -170,24 +109,15 @@ void tst_SlIODeviceServer::listensOnLoopbackOnly()
     QCOMPARE(queued.count(), 0);
 }
 
-void tst_SlIODeviceServer::busyPortLeavesUsbWorking()
+void tst_SlIODeviceServer::usbWatchOpenedOncePerSession()
 {
+    // Without the TCP port the USB side still works.
     QVERIFY2(portFree(), "port 6666 is held by another program");
     QTcpServer squatter;
     QVERIFY(squatter.listen(QHostAddress::LocalHost, SlIODeviceServer::TcpPort));
-    HidApiDouble::plug(watch(kWatchPath));
-
-    SlIODeviceServer server;
-    actLikeHub(&server);
-    server.setEnabled(true);
-    QTRY_VERIFY(taken);
-    QVERIFY(qobject_cast<SlUSBHidDevice *>(taken.get()));
-}
-
-void tst_SlIODeviceServer::usbDeviceOpenedOnceWhileHubHoldsIt()
-{
-    HidApiDouble::plug(watch(kWatchPath));
-    HidApiDouble::plug(watch("/dev/hidraw-tr31-second"));
+    const QByteArray secondPath = "/dev/hidraw-tr31-second";
+    HidApiDouble::plug({kWatchPath});
+    HidApiDouble::plug({secondPath});
     SlIODeviceServer server;
     actLikeHub(&server);
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
@@ -199,28 +129,16 @@ void tst_SlIODeviceServer::usbDeviceOpenedOnceWhileHubHoldsIt()
     server.setEnabled(true);
     QTRY_COMPARE(queued.count(), 1);
     auto *device = qobject_cast<SlUSBHidDevice *>(taken.get());
-    QVERIFY(device);
-    QVERIFY(device->isOpen());
+    QVERIFY(device && device->isOpen());
     QCOMPARE(device->reportSize(), 32);
     QCOMPARE(device->path(), QString::fromLatin1(kWatchPath));
-
-    const int opens = HidApiDouble::openCount();
-    const int passes = HidApiDouble::enumerateCount();
+    const int passes = HidApiDouble::counts().enumerations;
     QTest::qWait(450);
-    QCOMPARE(HidApiDouble::openCount(), opens);
-    QCOMPARE(HidApiDouble::enumerateCount(), passes);
+    QCOMPARE(HidApiDouble::counts().enumerations, passes);
     QCOMPARE(queued.count(), 1);
-}
 
-void tst_SlIODeviceServer::usbDeviceReopenedAfterSessionEnds()
-{
-    HidApiDouble::plug(watch(kWatchPath));
-    SlIODeviceServer server;
-    actLikeHub(&server);
-    server.setEnabled(true);
-    QTRY_VERIFY(taken);
-
-    // The watch stays plugged; its session ends and the hub switches back on.
+    // The first watch stays plugged; its session ends and the hub switches back on.
+    HidApiDouble::unplug(secondPath);
     taken.reset();
     server.setEnabled(true);
     QTRY_VERIFY_WITH_TIMEOUT(taken, 1000);
@@ -234,13 +152,13 @@ void tst_SlIODeviceServer::usbDeviceReopenedAfterSessionEnds()
     server.setEnabled(true);
     QTest::qWait(250);
     QVERIFY(!taken);
-    HidApiDouble::plug(watch(kWatchPath));
+    HidApiDouble::plug({kWatchPath});
     QTRY_VERIFY_WITH_TIMEOUT(taken, 1000);
 }
 
 void tst_SlIODeviceServer::usbOpenFailureRetriedNextPoll()
 {
-    HidApiDouble::plug(watch(kWatchPath, true));
+    HidApiDouble::plug({kWatchPath, true});
     SlIODeviceServer server;
     QSignalSpy queued(&server, &SlIODeviceServer::newDeviceConnected);
 
@@ -250,7 +168,7 @@ void tst_SlIODeviceServer::usbOpenFailureRetriedNextPoll()
     }
     QSignalSpy told(&server, &SlIODeviceServer::accessDeniedChanged);
     server.setEnabled(true);
-    QTRY_VERIFY_WITH_TIMEOUT(HidApiDouble::enumerateCount() >= 2, 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(HidApiDouble::counts().enumerations >= 2, 1000);
     server.setEnabled(false);
     QCOMPARE(queued.count(), 0);
     QVERIFY(!server.nextDevice());

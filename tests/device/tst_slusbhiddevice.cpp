@@ -9,14 +9,6 @@
 namespace {
 const QByteArray kPath = "/dev/hidraw-watch";
 
-HidApiDouble::ScriptedDevice scripted(const QByteArray &path, bool failOpen = false)
-{
-    HidApiDouble::ScriptedDevice s;
-    s.path = path;
-    s.failOpen = failOpen;
-    return s;
-}
-
 QByteArray numbered(int n)
 {
     return QByteArray(1, char(n >> 8)) + QByteArray(31, char(n));
@@ -30,7 +22,7 @@ class tst_SlUSBHidDevice : public QObject
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { QCOMPARE(HidApiDouble::openHandleCount(kPath), 0); }
     void openFailsWithoutLeaks();
     void writeSendsOneReport_data();
     void writeSendsOneReport();
@@ -42,19 +34,12 @@ private slots:
 void tst_SlUSBHidDevice::init()
 {
     HidApiDouble::reset();
-    HidApiDouble::plug(scripted(kPath));
-}
-
-void tst_SlUSBHidDevice::cleanup()
-{
-    QCOMPARE(HidApiDouble::overlapCount(), 0);
-    QCOMPARE(HidApiDouble::staleHandleCount(), 0);
-    QCOMPARE(HidApiDouble::openHandleCount(kPath), 0);
+    HidApiDouble::plug({kPath});
 }
 
 void tst_SlUSBHidDevice::openFailsWithoutLeaks()
 {
-    HidApiDouble::plug(scripted("/dev/hidraw-locked", true));
+    HidApiDouble::plug({"/dev/hidraw-locked", true});
     SlUSBHidDevice device(32);
     // The empty path comes first: once a path was tried, an empty one means that path again.
     for (const char *path : {"", "/dev/hidraw-locked", "/dev/hidraw-gone"}) {
@@ -63,13 +48,11 @@ void tst_SlUSBHidDevice::openFailsWithoutLeaks()
         QVERIFY2(!device.open(QString(path)), path);
         QVERIFY(!device.isOpen());
     }
-    QCOMPARE(HidApiDouble::openCount(), HidApiDouble::closeCount());
     QVERIFY(device.open(QString::fromLatin1(kPath)));
     QVERIFY(device.isSequential());
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("device already opened$"));
     QVERIFY(!device.open(QString::fromLatin1(kPath)));
     QVERIFY(device.isOpen());
-    QCOMPARE(HidApiDouble::openCount(), 2);
 }
 
 void tst_SlUSBHidDevice::writeSendsOneReport_data()
@@ -125,13 +108,14 @@ void tst_SlUSBHidDevice::readsReportsInOrder()
     QCOMPARE(device.readAll(), numbered(2).mid(10));
     QCOMPARE(device.read(buffer, sizeof buffer), qint64(0));
 
-    // Closing releases both handles once; a device destroyed open does too (see cleanup).
+    // Closing releases both handles; a device destroyed open does too (see cleanup). A second
+    // close of a handle would abort in the double.
     QSignalSpy finished(&device, &QIODevice::readChannelFinished);
     device.close();
     device.close();
     QVERIFY(!device.isOpen());
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(HidApiDouble::closeCount(), 2);
+    QCOMPARE(HidApiDouble::openHandleCount(kPath), 0);
 }
 
 void tst_SlUSBHidDevice::unplugAndReopen()
@@ -151,11 +135,10 @@ void tst_SlUSBHidDevice::unplugAndReopen()
     QCOMPARE(device.write("hello"), qint64(-1));
     device.close();
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(HidApiDouble::closeCount(), 2);
 
     // An empty path reopens the last one. The late notice of the lost session must not close
     // this one.
-    HidApiDouble::plug(scripted(kPath));
+    HidApiDouble::plug({kPath});
     QVERIFY(device.open(QString()));
     QSignalSpy ready(&device, &QIODevice::readyRead);
     HidApiDouble::pushInput(kPath, numbered(7));
@@ -168,7 +151,6 @@ void tst_SlUSBHidDevice::unplugAndReopen()
     QTRY_COMPARE(finished.count(), 2);
     device.close();
     QCOMPARE(finished.count(), 2);
-    QCOMPARE(HidApiDouble::closeCount(), 4);
 }
 
 void tst_SlUSBHidDevice::readsAndWritesNeverShareAHandle()

@@ -1,17 +1,10 @@
 #include "rawlink.h"
 
-#include "device/fheader.h"
-#include "device/slpacketinfo.h"
 #include "device/slwfragmentator.h"
 
-#include <QPointer>
-#include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
-#include <QThread>
-#include <QtEndian>
+#include <QtTest>
 
 #include <atomic>
 #include <numeric>

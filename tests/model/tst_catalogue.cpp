@@ -1,40 +1,12 @@
-#include "datetimebytes.h"
+#include "mirrortree.h"
 #include "model/ggadget.h"
-#include "model/slproperty.h"
-#include "model/slpropertydescriptor.h"
-#include "model/slpropertystreams.h"
 #include "model/tr31catalogue.h"
-#include "packetrecorder.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QtTest>
 
 namespace {
-
-struct Gadget
-{
-    Gadget()
-        : streams(&mirror, &link)
-        , root(&streams, SlPropertyDescriptor("root", PROPERTY_LIST, 0, 0, 3))
-    {
-        mirror.open(QIODevice::ReadWrite);
-        root.addChildren(GGadget::basicBlock());
-    }
-
-    void receive(qint64 offset, const QByteArray &bytes)
-    {
-        mirror.seek(offset);
-        mirror.write(bytes);
-        root.dataUpdated(offset, bytes.size());
-    }
-
-    QBuffer mirror;
-    PacketRecorder link;
-    SlPropertyStreams streams;
-    SlProperty root;
-};
 
 // The TR-31's firmware reads these addresses; a shifted entry breaks every later one. Each
 // entry is name:type:offset:flags, and its size is the gap to the next; the block ends at 176.
@@ -64,12 +36,11 @@ class tst_Catalogue : public QObject
 private slots:
     void memoryMap();
     void models();
-    void modelsWithoutCatalogue();
 };
 
 void tst_Catalogue::memoryMap()
 {
-    Gadget g;
+    MirrorTree g(GGadget::basicBlock());
     QSignalSpy rootChanged(&g.root, &SlProperty::valueChanged);
     appendCatalogue(&g.root);
     // One batch, so that views rebuild the tree once.
@@ -95,11 +66,20 @@ void tst_Catalogue::memoryMap()
 
 void tst_Catalogue::models()
 {
-    Gadget g;
+    // Without a tree the statistics still carry every counter, empty.
+    appendCatalogue(nullptr);
+    QVERIFY(makeParamsModel(nullptr).isEmpty());
+    const QVariantMap empty = makeStatisticsModel(nullptr);
+    QCOMPARE(empty.keys(),
+             QStringList({"batteryChargeCycles", "indicSwitchCount", "indicWorkTime"}));
+    for (const QVariant &v : empty)
+        QCOMPARE(v, QVariant(QVariantList{QVariantMap{{"datetime", {}}, {"value", {}}}}));
+
+    MirrorTree g(GGadget::basicBlock());
     appendCatalogue(&g.root);
     const QDateTime clock(QDate(2019, 5, 1), QTime(12, 0), Qt::LocalTime);
     g.receive(0, QByteArray::fromHex("0500 2d153401") + QByteArray("SN-1").leftJustified(30, '\0'));
-    g.receive(85, dateTimeBytes(clock) + QByteArray::fromHex("3c00 01"));
+    g.receive(85, QByteArray::fromHex("e3070501 0c000000 00 3c00 01"));
     g.receive(108, QByteArray::fromHex("63"));
     g.receive(121, QByteArray::fromHex("0700 0a000000 e8030000"));
 
@@ -123,24 +103,6 @@ void tst_Catalogue::models()
         const QVariantMap entry{{"datetime", clock}, {"value", it.value()}};
         QCOMPARE(stats.value(it.key()), QVariant(QVariantList{entry}));
     }
-}
-
-void tst_Catalogue::modelsWithoutCatalogue()
-{
-    // Before the catalogue is read the statistics still carry every counter, empty.
-    Gadget g;
-    const QVariantMap stats = makeStatisticsModel(&g.root);
-    QCOMPARE(stats.size(), 3);
-    for (const QVariant &v : stats) {
-        const QVariantMap entry = v.toList().value(0).toMap();
-        QCOMPARE(entry.keys(), QStringList({"datetime", "value"}));
-        QVERIFY(!entry.value("datetime").isValid());
-        QVERIFY(!entry.value("value").isValid());
-    }
-
-    appendCatalogue(nullptr);
-    QVERIFY(makeParamsModel(nullptr).isEmpty());
-    QCOMPARE(makeStatisticsModel(nullptr).size(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_Catalogue)

@@ -1,7 +1,4 @@
-#include "model/slproperty.h"
-#include "model/slpropertydescriptor.h"
-#include "model/slpropertystreams.h"
-#include "packetrecorder.h"
+#include "mirrortree.h"
 
 #include <QtTest>
 
@@ -12,17 +9,12 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
-// One tree over an in-memory image and a recording link, with a log of signals and writes in
-// the order they happen.
-struct Tree
+// A tree with a log of its leaves' signals and of the writes, in the order they happen.
+struct Tree : MirrorTree
 {
     explicit Tree(const QList<SlPropertyDescriptor> &leaves, const QString &rootName = "root")
-        : link(&events)
-        , streams(&mirror, &link)
-        , root(&streams, SlPropertyDescriptor(rootName, PROPERTY_LIST, 0, 0, 3))
+        : MirrorTree(leaves, rootName, &events)
     {
-        mirror.open(QIODevice::ReadWrite);
-        root.addChildren(leaves);
         for (const QVariant &v : root.childrens()) {
             auto *node = v.value<SlProperty *>();
             const QString name = node->name();
@@ -35,21 +27,8 @@ struct Tree
         }
     }
 
-    // Stores bytes in the image the way the session does before it tells the tree.
-    void store(qint64 offset, const QByteArray &bytes)
-    {
-        mirror.seek(offset);
-        mirror.write(bytes);
-    }
-
-    SlProperty *operator[](const QString &name) const { return root.child(name); }
-
     QStringList events;
     QVariantMap last;
-    QBuffer mirror;
-    PacketRecorder link;
-    SlPropertyStreams streams;
-    SlProperty root;
 };
 
 SlPropertyDescriptor leaf(const QString &name, qint32 type, quint32 size = 0, quint32 flags = 3,

@@ -27,7 +27,6 @@ struct Device
     bool plugged = true;
     int writeLatencyUs = 0;
     QList<QByteArray> outputs;
-    std::set<hid_device *> handles;
 };
 
 struct State
@@ -35,17 +34,11 @@ struct State
     // Guards everything below and every handle's input queue. Standard types, so
     // that the thread sanitizer sees the ordering they give.
     std::mutex mutex;
-    // Woken when input arrives, output is recorded or a device goes away.
+    // Woken when input arrives or a device goes away.
     std::condition_variable changed;
     QMap<QByteArray, std::shared_ptr<Device>> devices;
     std::set<hid_device *> liveHandles;
-    int opens = 0;
-    int closes = 0;
-    int inits = 0;
-    int enumerates = 0;
-    int outstandingEnumerations = 0;
-    std::atomic<int> overlaps{0};
-    std::atomic<int> staleHandles{0};
+    HidApiDouble::Counts counts;
     std::atomic<bool> abortOnMisuse{true};
 };
 
@@ -57,18 +50,7 @@ State &state()
 
 wchar_t *copyWide(const QString &text)
 {
-    if (text.isEmpty())
-        return nullptr;
-    const std::wstring wide = text.toStdWString();
-    auto *copy = static_cast<wchar_t *>(std::malloc((wide.size() + 1) * sizeof(wchar_t)));
-    std::wmemcpy(copy, wide.c_str(), wide.size() + 1);
-    return copy;
-}
-
-void misuse(const char *what)
-{
-    if (state().abortOnMisuse.load())
-        qFatal("hidapi double: %s", what);
+    return text.isEmpty() ? nullptr : wcsdup(text.toStdWString().c_str());
 }
 
 } // namespace
@@ -77,48 +59,30 @@ struct hid_device_
 {
     std::shared_ptr<Device> device;
     QList<QByteArray> input;
-    // Freed and replaced by every call without a lock, exactly as hidapi 0.13 does
-    // with its per-handle error string.
-    wchar_t *lastError = nullptr;
     std::atomic<int> callsInside{0};
 };
 
 namespace {
 
-void registerError(hid_device *dev, const wchar_t *message)
-{
-    std::free(dev->lastError);
-    dev->lastError = nullptr;
-    if (message) {
-        const size_t length = std::wcslen(message);
-        dev->lastError = static_cast<wchar_t *>(std::malloc((length + 1) * sizeof(wchar_t)));
-        std::wmemcpy(dev->lastError, message, length + 1);
-    }
-}
-
 // Returns false for a handle that is not open; the caller must not touch it then.
+// A call that returns true ends with --dev->callsInside.
 bool enterCall(hid_device *dev)
 {
     State &s = state();
-    {
-        std::unique_lock<std::mutex> locker(s.mutex);
-        if (s.liveHandles.count(dev) == 0) {
-            ++s.staleHandles;
-            locker.unlock();
-            misuse("call on a closed or unknown handle");
-            return false;
-        }
+    std::unique_lock<std::mutex> locker(s.mutex);
+    const bool live = s.liveHandles.count(dev) != 0;
+    const char *fault = nullptr;
+    if (!live) {
+        ++s.counts.staleHandles;
+        fault = "call on a closed or unknown handle";
+    } else if (dev->callsInside.fetch_add(1) != 0) {
+        ++s.counts.overlaps;
+        fault = "overlapping calls on one handle";
     }
-    if (dev->callsInside.fetch_add(1) != 0) {
-        ++s.overlaps;
-        misuse("overlapping calls on one handle");
-    }
-    return true;
-}
-
-void leaveCall(hid_device *dev)
-{
-    dev->callsInside.fetch_sub(1);
+    locker.unlock();
+    if (fault && s.abortOnMisuse.load())
+        qFatal("hidapi double: %s", fault);
+    return live;
 }
 
 } // namespace
@@ -128,13 +92,11 @@ namespace HidApiDouble {
 void reset()
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     for (const auto &device : qAsConst(s.devices))
         device->plugged = false;
     s.devices.clear();
-    s.opens = s.closes = s.inits = s.enumerates = s.outstandingEnumerations = 0;
-    s.overlaps = 0;
-    s.staleHandles = 0;
+    s.counts = Counts();
     s.abortOnMisuse = true;
     s.changed.notify_all();
 }
@@ -142,7 +104,7 @@ void reset()
 void plug(const ScriptedDevice &scripted)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     if (auto old = s.devices.value(scripted.path))
         old->plugged = false;
     auto device = std::make_shared<Device>();
@@ -154,7 +116,7 @@ void plug(const ScriptedDevice &scripted)
 void unplug(const QByteArray &path)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     if (auto device = s.devices.take(path))
         device->plugged = false;
     s.changed.notify_all();
@@ -163,12 +125,10 @@ void unplug(const QByteArray &path)
 void pushInput(const QByteArray &path, const QByteArray &report)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(path);
-    if (!device)
-        return;
-    for (hid_device *handle : device->handles) {
-        if (handle->input.size() < kInputQueueLimit)
+    for (hid_device *handle : s.liveHandles) {
+        if (device && handle->device == device && handle->input.size() < kInputQueueLimit)
             handle->input.append(report);
     }
     s.changed.notify_all();
@@ -177,25 +137,15 @@ void pushInput(const QByteArray &path, const QByteArray &report)
 QList<QByteArray> outputReports(const QByteArray &path)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(path);
     return device ? device->outputs : QList<QByteArray>();
-}
-
-bool waitForOutputReports(const QByteArray &path, int count, int timeoutMs)
-{
-    State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
-    return s.changed.wait_for(locker, std::chrono::milliseconds(timeoutMs), [&] {
-        const auto device = s.devices.value(path);
-        return device && device->outputs.size() >= count;
-    });
 }
 
 void setWriteLatencyUs(const QByteArray &path, int microseconds)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     if (const auto device = s.devices.value(path))
         device->writeLatencyUs = microseconds;
 }
@@ -203,53 +153,17 @@ void setWriteLatencyUs(const QByteArray &path, int microseconds)
 int openHandleCount(const QByteArray &path)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     int count = 0;
-    for (hid_device *handle : s.liveHandles) {
-        if (handle->device->scripted.path == path)
-            ++count;
-    }
+    for (hid_device *handle : s.liveHandles)
+        count += handle->device->scripted.path == path;
     return count;
 }
 
-int openCount()
+Counts counts()
 {
     std::lock_guard<std::mutex> locker(state().mutex);
-    return state().opens;
-}
-
-int closeCount()
-{
-    std::lock_guard<std::mutex> locker(state().mutex);
-    return state().closes;
-}
-
-int initCount()
-{
-    std::lock_guard<std::mutex> locker(state().mutex);
-    return state().inits;
-}
-
-int enumerateCount()
-{
-    std::lock_guard<std::mutex> locker(state().mutex);
-    return state().enumerates;
-}
-
-int outstandingEnumerations()
-{
-    std::lock_guard<std::mutex> locker(state().mutex);
-    return state().outstandingEnumerations;
-}
-
-int overlapCount()
-{
-    return state().overlaps.load();
-}
-
-int staleHandleCount()
-{
-    return state().staleHandles.load();
+    return state().counts;
 }
 
 void setAbortOnMisuse(bool abort)
@@ -264,7 +178,7 @@ extern "C" {
 int HID_API_EXPORT HID_API_CALL hid_init(void)
 {
     std::lock_guard<std::mutex> locker(state().mutex);
-    ++state().inits;
+    ++state().counts.inits;
     return 0;
 }
 
@@ -272,8 +186,8 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short
                                                                   unsigned short product_id)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
-    ++s.enumerates;
+    std::lock_guard<std::mutex> locker(s.mutex);
+    ++s.counts.enumerations;
     hid_device_info *first = nullptr;
     hid_device_info **link = &first;
     for (const auto &device : qAsConst(s.devices)) {
@@ -288,23 +202,18 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short
         info->serial_number = copyWide(scripted.serialNumber);
         info->manufacturer_string = copyWide(scripted.manufacturer);
         info->product_string = copyWide(scripted.product);
-        info->interface_number = -1;
-        info->bus_type = HID_API_BUS_USB;
         *link = info;
         link = &info->next;
     }
-    if (first)
-        ++s.outstandingEnumerations;
+    s.counts.unfreedLists += first != nullptr;
     return first;
 }
 
 void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
 {
-    if (!devs)
-        return;
-    {
+    if (devs) {
         std::lock_guard<std::mutex> locker(state().mutex);
-        --state().outstandingEnumerations;
+        --state().counts.unfreedLists;
     }
     while (devs) {
         hid_device_info *next = devs->next;
@@ -320,7 +229,7 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
     State &s = state();
-    std::unique_lock<std::mutex> locker(s.mutex);
+    std::lock_guard<std::mutex> locker(s.mutex);
     const auto device = s.devices.value(QByteArray(path));
     if (!device || device->scripted.failOpen) {
         // As the hidraw backend leaves it after open(2) failed.
@@ -329,9 +238,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
     }
     auto *handle = new hid_device;
     handle->device = device;
-    device->handles.insert(handle);
     s.liveHandles.insert(handle);
-    ++s.opens;
     return handle;
 }
 
@@ -339,26 +246,19 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
 {
     if (!enterCall(dev))
         return -1;
-    State &s = state();
-    int latencyUs = 0;
-    bool plugged = false;
-    {
-        std::unique_lock<std::mutex> locker(s.mutex);
-        plugged = dev->device->plugged;
-        latencyUs = dev->device->writeLatencyUs;
-    }
+    std::unique_lock<std::mutex> locker(state().mutex);
     int result = -1;
-    if (plugged && data && length > 0) {
-        if (latencyUs > 0)
+    if (dev->device->plugged && data && length > 0) {
+        if (const int latencyUs = dev->device->writeLatencyUs) {
+            locker.unlock();
             QThread::usleep(static_cast<unsigned long>(latencyUs));
-        std::unique_lock<std::mutex> locker(s.mutex);
+            locker.lock();
+        }
         dev->device->outputs.append(
             QByteArray(reinterpret_cast<const char *>(data), static_cast<int>(length)));
-        s.changed.notify_all();
         result = static_cast<int>(length);
     }
-    registerError(dev, result < 0 ? L"No such device" : nullptr);
-    leaveCall(dev);
+    --dev->callsInside;
     return result;
 }
 
@@ -367,47 +267,29 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
 {
     if (!enterCall(dev))
         return -1;
-    registerError(dev, nullptr);
-    State &s = state();
+    std::unique_lock<std::mutex> locker(state().mutex);
+    state().changed.wait_for(locker, std::chrono::milliseconds(milliseconds),
+                             [dev] { return !dev->device->plugged || !dev->input.isEmpty(); });
     int result = 0;
-    {
-        std::unique_lock<std::mutex> locker(s.mutex);
-        const auto wakeUp = [dev] {
-            return !dev->device->plugged || !dev->input.isEmpty();
-        };
-        if (milliseconds < 0)
-            s.changed.wait(locker, wakeUp);
-        else
-            s.changed.wait_for(locker, std::chrono::milliseconds(milliseconds), wakeUp);
-        if (!dev->device->plugged) {
-            result = -1;
-        } else if (!dev->input.isEmpty()) {
-            const QByteArray report = dev->input.takeFirst();
-            result = static_cast<int>(qMin<size_t>(length, static_cast<size_t>(report.size())));
-            std::memcpy(data, report.constData(), static_cast<size_t>(result));
-        }
+    if (!dev->device->plugged) {
+        result = -1;
+    } else if (!dev->input.isEmpty()) {
+        const QByteArray report = dev->input.takeFirst();
+        result = static_cast<int>(qMin<size_t>(length, static_cast<size_t>(report.size())));
+        std::memcpy(data, report.constData(), static_cast<size_t>(result));
     }
-    if (result < 0)
-        registerError(dev, L"No such device");
-    leaveCall(dev);
+    --dev->callsInside;
     return result;
 }
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
 {
-    if (!dev)
+    if (!dev || !enterCall(dev))
         return;
-    if (!enterCall(dev))
-        return;
-    State &s = state();
     {
-        std::unique_lock<std::mutex> locker(s.mutex);
-        s.liveHandles.erase(dev);
-        dev->device->handles.erase(dev);
-        ++s.closes;
+        std::lock_guard<std::mutex> locker(state().mutex);
+        state().liveHandles.erase(dev);
     }
-    leaveCall(dev);
-    std::free(dev->lastError);
     delete dev;
 }
 

@@ -11,25 +11,33 @@
 // timeout, writes are recorded per device, and an unplugged device makes every
 // read and write on its handles fail with a negative result.
 //
-// Like hidapi 0.13, each handle keeps an error string that every call frees and
-// replaces without locking. Two calls on one handle at the same time therefore
-// race (and the sanitizers see it); on top of that the double counts such overlaps
-// and calls on closed handles, and aborts on them unless told otherwise.
+// hidapi keeps per-handle state that every call rewrites without a lock, so two
+// calls on one handle at the same time are a fault of the caller, as is a call on
+// a closed handle. The double counts both and aborts on them unless told otherwise.
 namespace HidApiDouble {
 
 struct ScriptedDevice
 {
     QByteArray path;
-    unsigned short vendorId = 0xFFFF;
-    unsigned short productId = 0x099D;
-    QString serialNumber;
-    QString manufacturer;
-    QString product;
     // A device that is listed but refuses to open, as when permissions are missing.
     bool failOpen = false;
+    unsigned short vendorId = 0xFFFF;
+    unsigned short productId = 0x099D;
+    QString serialNumber{};
+    QString manufacturer{};
+    QString product{};
 };
 
-// Forgets every device and handle and clears all counters. Handles still open are
+struct Counts
+{
+    int inits = 0;
+    int enumerations = 0;
+    int unfreedLists = 0; // hid_enumerate results not yet freed
+    int overlaps = 0;     // calls on one handle that overlapped
+    int staleHandles = 0; // calls with a closed or unknown handle
+};
+
+// Forgets every device and handle and clears the counts. Handles still open are
 // leaked on purpose: their owner may still call into them.
 void reset();
 
@@ -43,22 +51,15 @@ void unplug(const QByteArray &path);
 void pushInput(const QByteArray &path, const QByteArray &report);
 // Output reports written to the device since it was plugged, report-ID byte included.
 QList<QByteArray> outputReports(const QByteArray &path);
-// Waits up to timeoutMs for at least count output reports; returns whether they came.
-bool waitForOutputReports(const QByteArray &path, int count, int timeoutMs);
 // Makes every hid_write on the device take this long, like a real interrupt transfer.
 void setWriteLatencyUs(const QByteArray &path, int microseconds);
 
 int openHandleCount(const QByteArray &path);
-int openCount();  // successful hid_open_path calls
-int closeCount(); // hid_close calls
-int initCount();
-int enumerateCount();
-int outstandingEnumerations(); // hid_enumerate results not yet freed
-int overlapCount();            // calls on one handle that overlapped
-int staleHandleCount();        // calls with a closed or unknown handle
+Counts counts();
 
-// Aborting is the default, so a fault shows up right where it happens. Tests that
-// want to assert on the counters switch it off.
+// Aborting is the default, so a fault shows up right where it happens, in every
+// test that drives the program's HID code. Only the double's own test switches it
+// off to see the counts rise.
 void setAbortOnMisuse(bool abort);
 
 } // namespace HidApiDouble
