@@ -24,16 +24,6 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     QString configDir() const { return path(QStringLiteral("config")); }
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const auto &folder : kFolders)
-            env.insert(QString::fromLatin1(folder.variable),
-                       path(QString::fromLatin1(folder.name)));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        return env;
-    }
-
     // The same folders for a program object made inside the test process; the
     // working directory becomes the private home.
     void useForThisProcess() const
@@ -60,8 +50,13 @@ public:
     // A started program; the caller owns it.
     QProcess *start(const QStringList &arguments)
     {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const auto &folder : kFolders)
+            env.insert(QString::fromLatin1(folder.variable),
+                       path(QString::fromLatin1(folder.name)));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         auto *process = new QProcess;
-        process->setProcessEnvironment(environment());
+        process->setProcessEnvironment(env);
         process->setWorkingDirectory(path(QStringLiteral("home")));
         process->start(program(), arguments);
         return process;
@@ -76,14 +71,7 @@ public:
     // Waits until the file holds the text; false after the time-out.
     bool waitForText(const QString &name, const QByteArray &text, int timeoutMs = 10000) const
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < timeoutMs) {
-            if (readFile(name).contains(text))
-                return true;
-            QTest::qWait(20);
-        }
-        return readFile(name).contains(text);
+        return QTest::qWaitFor([&] { return readFile(name).contains(text); }, timeoutMs);
     }
 
 private:

@@ -1,8 +1,8 @@
 #ifndef SIMRUNNER_H
 #define SIMRUNNER_H
 
-#include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QtTest>
 
@@ -10,57 +10,36 @@
 class SimRunner
 {
 public:
-    SimRunner() = default;
-    SimRunner(const SimRunner &) = delete;
-    SimRunner &operator=(const SimRunner &) = delete;
     ~SimRunner() { stop(); }
 
-    static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/gadget-sim"); }
-
-    static QStringList identityArguments()
-    {
-        return {QStringLiteral("--serial"),     QStringLiteral("TR31-E2E-0001"),
-                QStringLiteral("--device-key"), QString(48, QLatin1Char('a')),
-                QStringLiteral("--server-key"), QString(48, QLatin1Char('b'))};
-    }
-
+    // The identity comes first: options given later win.
     void start(const QStringList &extra = {})
     {
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(program(), identityArguments() + extra);
+        process.start(QStringLiteral(CORVANE_BIN_DIR "/gadget-sim"),
+                      QStringList{"--serial", "TR31-E2E-0001", "--device-key", QString(48, 'a'),
+                                  "--server-key", QString(48, 'b')} +
+                          extra);
     }
 
     // Collects what arrived so far; returns the EVENT lines without the prefix.
     QStringList events()
     {
         buffer += process.readAllStandardOutput();
-        int nl;
-        while ((nl = buffer.indexOf('\n')) >= 0) {
-            const QByteArray line = buffer.left(nl);
-            buffer.remove(0, nl + 1);
-            if (line.startsWith("EVENT "))
-                lines << QString::fromUtf8(line.mid(6));
+        for (int nl; (nl = buffer.indexOf('\n')) >= 0; buffer.remove(0, nl + 1)) {
+            if (buffer.startsWith("EVENT "))
+                lines << QString::fromUtf8(buffer.mid(6, nl - 6));
         }
         return lines;
     }
 
     int count(const QString &prefix)
     {
-        int n = 0;
-        for (const QString &line : events())
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
+        return events().filter(QRegularExpression('^' + QRegularExpression::escape(prefix))).size();
     }
 
     bool waitFor(const QString &prefix, int atLeast = 1, int timeoutMs = 10000)
     {
-        QElapsedTimer t;
-        t.start();
-        while (count(prefix) < atLeast && t.elapsed() < timeoutMs) {
-            process.waitForReadyRead(5);
-            QTest::qWait(5);
-        }
-        return count(prefix) >= atLeast;
+        return QTest::qWaitFor([&] { return count(prefix) >= atLeast; }, timeoutMs);
     }
 
     // The --verbose trace so far.
@@ -72,13 +51,10 @@ public:
 
     void stop()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.terminate();
-        if (!process.waitForFinished(3000)) {
+        if (!process.waitForFinished(3000))
             process.kill();
-            process.waitForFinished(3000);
-        }
+        process.waitForFinished(3000);
     }
 
     QProcess process;

@@ -1,13 +1,16 @@
 #include "../app/processfixture.h"
 #include "../gadget/fragmentpeer.h"
+#include "fakeservice.h"
 #include "simrunner.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScopedPointer>
 
 #include <memory>
 
-// The real program, started offscreen in a private sandbox, with the real simulated watch.
+// The real program, started offscreen in a private sandbox, with the real simulated watch and,
+// last, the fake web service.
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
@@ -16,18 +19,25 @@ private slots:
     void init();
     void cleanup();
 
-    void handshakeAndAuthorisation();
-    void unplugAndReplug();
-    void faultyWatch_data();
-    void faultyWatch();
-    void secondWatchRefused();
-    void shutdownDetachesWatch();
+    void sessionAndShutdown();
+    void replugAfter_data();
+    void replugAfter();
+    void jobReachesTheWatchAndUploadsArrive();
 
 private:
-    QString log() const { return QString::fromUtf8(box->readFile(QStringLiteral("run.log"))); }
-    int logCount(const QString &text) const { return log().count(text); }
-    bool waitForLog(const QString &text, int count = 1, int timeoutMs = 10000) const;
-    void startSim(SimRunner &sim, const QStringList &extra = {});
+    int logCount(const QString &text) const
+    {
+        return QString::fromUtf8(box->readFile(QStringLiteral("run.log"))).count(text);
+    }
+    bool waitForLog(const QString &text, int count = 1) const
+    {
+        return QTest::qWaitFor([&] { return logCount(text) >= count; }, 10000);
+    }
+    static void startSim(SimRunner &sim, const QStringList &extra = {})
+    {
+        // The program opens its port a moment after it starts; the watch keeps trying.
+        sim.start(QStringList{"--reconnect", "--reconnect-delay", "50", "--verbose"} + extra);
+    }
 
     std::unique_ptr<ProgramSandbox> box;
     QScopedPointer<QProcess> program;
@@ -48,6 +58,8 @@ void TestEndToEnd::init()
 
 void TestEndToEnd::cleanup()
 {
+    // Ended the way a desktop ends it: a killed program leaves its single-instance mark behind,
+    // and the next one would take itself for a second copy.
     if (program && program->state() != QProcess::NotRunning) {
         program->terminate();
         if (!program->waitForFinished(10000))
@@ -58,137 +70,133 @@ void TestEndToEnd::cleanup()
     box.reset();
 }
 
-bool TestEndToEnd::waitForLog(const QString &text, int count, int timeoutMs) const
-{
-    QElapsedTimer t;
-    t.start();
-    while (logCount(text) < count && t.elapsed() < timeoutMs)
-        QTest::qWait(20);
-    return logCount(text) >= count;
-}
-
-void TestEndToEnd::startSim(SimRunner &sim, const QStringList &extra)
-{
-    // The program opens its port a moment after it starts; the watch keeps trying.
-    sim.start(QStringList{QStringLiteral("--reconnect"), QStringLiteral("--reconnect-delay"),
-                          QStringLiteral("50"), QStringLiteral("--verbose")} +
-              extra);
-}
-
-void TestEndToEnd::handshakeAndAuthorisation()
+void TestEndToEnd::sessionAndShutdown()
 {
     SimRunner sim;
     startSim(sim);
-    QVERIFY(sim.waitFor(QStringLiteral("request-all-data")));
-    QVERIFY(waitForLog(kAuthorised));
     QVERIFY(sim.waitFor(QStringLiteral("key-accepted")));
-    QTest::qWait(200);
+    QVERIFY(waitForLog(kAuthorised));
 
-    const QStringList events = sim.events();
-    const int attached = events.indexOf(QStringLiteral("attached"));
-    QVERIFY(attached >= 0);
-    QCOMPARE(events.at(attached + 1), QStringLiteral("request-all-data"));
-    QCOMPARE(sim.count(QStringLiteral("key-accepted")), 1);
-    QCOMPARE(sim.count(QStringLiteral("attached")), 1);
-    QCOMPARE(sim.count(QStringLiteral("write ")), 0);
-    QCOMPARE(logCount(kAuthorised), 1);
-
-    // Every fragment the program sent: three commands, each one fragment for address 84.
-    const QRegularExpression received(QStringLiteral("^recv fragment (.*)$"),
-                                      QRegularExpression::MultilineOption);
-    QStringList fragments;
-    for (auto it = received.globalMatch(sim.trace()); it.hasNext();)
-        fragments << it.next().captured(1);
-    QCOMPARE(fragments,
-             QStringList({QStringLiteral("index=0 count=1 offset=0x54 length=1 payload=03"),
-                          QStringLiteral("index=0 count=1 offset=0x54 length=1 payload=01"),
-                          QStringLiteral("index=0 count=1 offset=0x54 length=1 payload=02")}));
-}
-
-void TestEndToEnd::unplugAndReplug()
-{
-    for (int round = 1; round <= 3; ++round) {
-        SimRunner sim;
-        startSim(sim);
-        QVERIFY(sim.waitFor(QStringLiteral("key-accepted")));
-        QVERIFY(waitForLog(kAuthorised, round));
-        sim.stop();
-        QVERIFY(waitForLog(QStringLiteral("GGadget::~GGadget"), round));
-    }
-    QCOMPARE(program->state(), QProcess::Running);
-}
-
-void TestEndToEnd::faultyWatch_data()
-{
-    QTest::addColumn<QStringList>("fault");
-    QTest::addColumn<QString>("faultEvent");
-    QTest::newRow("garbage after its memory")
-        << QStringList{QStringLiteral("--garbage"), QStringLiteral("40")}
-        << QStringLiteral("fault garbage");
-    QTest::newRow("lost fragment")
-        << QStringList{QStringLiteral("--drop-fragment"), QStringLiteral("2")}
-        << QStringLiteral("fault drop-fragment");
-    QTest::newRow("fragments out of order")
-        << QStringList{QStringLiteral("--reorder-fragment"), QStringLiteral("5")}
-        << QStringLiteral("fault reorder-fragment");
-    QTest::newRow("gone after the attach")
-        << QStringList{QStringLiteral("--disconnect-after"), QStringLiteral("1")}
-        << QStringLiteral("fault disconnect-after");
-    QTest::newRow("gone after the request")
-        << QStringList{QStringLiteral("--disconnect-after"), QStringLiteral("2")}
-        << QStringLiteral("fault disconnect-after");
-}
-
-void TestEndToEnd::faultyWatch()
-{
-    QFETCH(QStringList, fault);
-    QFETCH(QString, faultEvent);
-    {
-        SimRunner faulty;
-        startSim(faulty, fault);
-        QVERIFY(faulty.waitFor(faultEvent));
-        QTest::qWait(300);
-        faulty.stop();
-    }
-    QVERIFY(waitForLog(QStringLiteral("GGadget::~GGadget")));
-    QCOMPARE(program->state(), QProcess::Running);
-
-    // Whatever the faulty watch did, the next one is served in full.
-    const int before = logCount(kAuthorised);
-    SimRunner sound;
-    startSim(sound);
-    QVERIFY(sound.waitFor(QStringLiteral("key-accepted")));
-    QVERIFY(waitForLog(kAuthorised, before + 1));
-}
-
-void TestEndToEnd::secondWatchRefused()
-{
-    SimRunner first;
-    startSim(first);
-    QVERIFY(first.waitFor(QStringLiteral("key-accepted")));
+    // One watch at a time: a second one is let in and closed at once, the first stays.
     SimRunner second;
     second.start({QStringLiteral("--verbose")});
     QVERIFY(second.process.waitForFinished(10000));
-    QVERIFY(second.count(QStringLiteral("connected")) == 1);
+    QCOMPARE(second.count(QStringLiteral("connected")), 1);
     QCOMPARE(second.count(QStringLiteral("attached")), 0);
     QVERIFY(waitForLog(QStringLiteral("new tcp device available, but device server is disabled")));
     QTest::qWait(100);
-    QCOMPARE(first.count(QStringLiteral("disconnected")), 0);
-    QCOMPARE(first.count(QStringLiteral("attached")), 1);
-}
+    QCOMPARE(sim.count(QStringLiteral("disconnected")), 0);
 
-void TestEndToEnd::shutdownDetachesWatch()
-{
-    SimRunner sim;
-    startSim(sim);
-    QVERIFY(sim.waitFor(QStringLiteral("key-accepted")));
     program->terminate();
     QVERIFY(program->waitForFinished(10000));
     QCOMPARE(program->exitStatus(), QProcess::NormalExit);
     // A sanitizer build reports its findings through the exit code.
     QVERIFY2(program->exitCode() == 0, program->readAllStandardError().right(3000).constData());
     QVERIFY(sim.waitFor(QStringLiteral("detached")));
-    QVERIFY(log().contains(QStringLiteral("GGadget::~GGadget")));
+    QCOMPARE(logCount(QStringLiteral("GGadget::~GGadget")), 1);
+    QCOMPARE(logCount(kAuthorised), 1);
+    QCOMPARE(sim.count(QStringLiteral("write ")), 0);
+    QCOMPARE(sim.count(QStringLiteral("attached")), 1);
+    QCOMPARE(sim.count(QStringLiteral("key-accepted")), 1);
+    const QStringList events = sim.events();
+    QCOMPARE(events.at(events.indexOf(QStringLiteral("attached")) + 1),
+             QStringLiteral("request-all-data"));
+
+    // Every fragment the program sent: four commands, each one fragment for address 84.
+    const QRegularExpression received(QStringLiteral("^recv fragment (.*)$"),
+                                      QRegularExpression::MultilineOption);
+    QStringList fragments;
+    for (auto it = received.globalMatch(sim.trace()); it.hasNext();)
+        fragments << it.next().captured(1);
+    const QString command = QStringLiteral("index=0 count=1 offset=0x54 length=1 payload=0");
+    QCOMPARE(fragments, QStringList({command + '3', command + '1', command + '2', command + '4'}));
+}
+
+void TestEndToEnd::replugAfter_data()
+{
+    QTest::addColumn<QStringList>("fault");
+    QTest::addColumn<QString>("faultEvent");
+    QTest::newRow("a whole session") << QStringList() << QStringLiteral("key-accepted");
+    QTest::newRow("garbage after its memory")
+        << QStringList{"--garbage", "40"} << QStringLiteral("fault garbage");
+    QTest::newRow("lost fragment")
+        << QStringList{"--drop-fragment", "2"} << QStringLiteral("fault drop-fragment");
+    QTest::newRow("fragments out of order")
+        << QStringList{"--reorder-fragment", "5"} << QStringLiteral("fault reorder-fragment");
+    QTest::newRow("gone after the attach")
+        << QStringList{"--disconnect-after", "1"} << QStringLiteral("fault disconnect-after");
+    QTest::newRow("gone after the request")
+        << QStringList{"--disconnect-after", "2"} << QStringLiteral("fault disconnect-after");
+}
+
+void TestEndToEnd::replugAfter()
+{
+    QFETCH(QStringList, fault);
+    QFETCH(QString, faultEvent);
+    {
+        SimRunner first;
+        startSim(first, fault);
+        QVERIFY(first.waitFor(faultEvent));
+        QTest::qWait(300);
+    }
+    QVERIFY(waitForLog(QStringLiteral("GGadget::~GGadget")));
+    QCOMPARE(program->state(), QProcess::Running);
+
+    // Whatever the first watch did, the next one is served in full, and then the one after.
+    for (int round = 1; round <= 2; ++round) {
+        const int before = logCount(kAuthorised);
+        SimRunner sound;
+        startSim(sound);
+        QVERIFY(sound.waitFor(QStringLiteral("key-accepted")));
+        QVERIFY(waitForLog(kAuthorised, before + 1));
+    }
+    QCOMPARE(program->state(), QProcess::Running);
+}
+
+// The program talks to the service on its own once a watch is authorised: a job scripted on the
+// fake service reaches the simulated watch and its report comes back; parameters and statistics
+// arrive as uploads.
+void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
+{
+    program->terminate(); // started without the service
+    QVERIFY(program->waitForFinished(10000));
+    const QString idFile = box->useMachineId("fedcba9876543210fedcba9876543210");
+    const QByteArray serverKey(24, 'S');
+    const QString serial = QStringLiteral("TR31-E2E-JOB1");
+    FakeService service;
+    service.setHostKey(FakeService::hostKeyHexFor(idFile));
+    service.addDevice(serial, serverKey);
+    QVERIFY(service.start());
+    QVERIFY(service.script("GET", "/en/api/v1/current_jobs/", 200,
+                           R"({"current_job_list": [{"id": "{0f0e0d0c-0b0a-0908-0706-050403020100}",
+            "state": "PENDING", "time": "2024-01-02T03:04:05.006Z",
+            "document": {"parameters": {"indicBrightness": "77"}}}]})"));
+    qputenv("CORVANE_SERVICE_ORIGIN", service.origin().toLatin1());
+    qputenv("CORVANE_SERVICE_CA", service.caPath().toLocal8Bit());
+    program.reset(box->start({}));
+    QVERIFY(program->waitForStarted());
+
+    SimRunner sim;
+    startSim(sim, {"--serial", serial, "--server-key", QString::fromLatin1(serverKey.toHex())});
+    // The first job request goes out five seconds after the watch is handed over.
+    QVERIFY(sim.waitFor(QStringLiteral("write offset=145 size=1 name=indicBrightness value=77"), 1,
+                        20000));
+    QTRY_VERIFY_WITH_TIMEOUT(!service.requests("/en/api/v1/set_job_state/").isEmpty(), 10000);
+    const QJsonObject report =
+        QJsonDocument::fromJson(
+            service.requests("/en/api/v1/set_job_state/").first()["body"].toString().toUtf8())
+            .object();
+    QCOMPARE(report.value("id").toString(), QStringLiteral("0f0e0d0c-0b0a-0908-0706-050403020100"));
+    QCOMPARE(report.value("state").toString(), QStringLiteral("SUCCESS"));
+    QVERIFY(!service.requests("/en/api/v1/device_params/").isEmpty());
+    QVERIFY(!service.requests("/en/api/v1/device_stat/").isEmpty());
+    // Everything about the watch is signed; the window's own update check is not.
+    QVERIFY(!service.requests("/en/api/v1/app_version/").isEmpty());
+    for (const QJsonValue &request : service.requests()) {
+        const QJsonObject r = request.toObject();
+        if (!r.value("path").toString().startsWith(QLatin1String("/en/api/v1/app_version/")))
+            QCOMPARE(r.value("signature").toString(), QStringLiteral("ok"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

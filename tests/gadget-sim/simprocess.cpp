@@ -1,17 +1,23 @@
 #include "simprocess.h"
 
-#include <QDeadlineTimer>
+#include <QRegularExpression>
 #include <QTest>
+
+QByteArray SimProcess::sanitizerReports;
 
 SimProcess::SimProcess(QObject *parent)
     : QObject(parent)
 {
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    connect(&process, &QProcess::readyReadStandardOutput, this, &SimProcess::onReadyRead);
-    connect(&process, &QProcess::readyReadStandardError, this, &SimProcess::onReadyReadError);
+    connect(&process, &QProcess::readyReadStandardOutput, this, [this] {
+        partial += process.readAllStandardOutput();
+        for (int nl; (nl = partial.indexOf('\n')) >= 0; partial.remove(0, nl + 1)) {
+            if (partial.startsWith("EVENT "))
+                events.append(QString::fromUtf8(partial.mid(6, nl - 6)));
+        }
+    });
+    connect(&process, &QProcess::readyReadStandardError, this,
+            [this] { errorOutput += process.readAllStandardError(); });
 }
-
-QByteArray SimProcess::sanitizerReports;
 
 SimProcess::~SimProcess()
 {
@@ -19,64 +25,26 @@ SimProcess::~SimProcess()
         process.kill();
         process.waitForFinished(2000);
     }
-    onReadyReadError();
-}
-
-void SimProcess::onReadyReadError()
-{
     errorOutput += process.readAllStandardError();
-    for (const char *marker : {"Sanitizer", "runtime error:"}) {
-        if (errorOutput.contains(marker) && !sanitizerReports.contains(errorOutput))
-            sanitizerReports += errorOutput;
-    }
-}
-
-QString SimProcess::program()
-{
-    return QStringLiteral(CORVANE_BIN_DIR "/gadget-sim");
+    if (errorOutput.contains("Sanitizer") || errorOutput.contains("runtime error:"))
+        sanitizerReports += errorOutput;
 }
 
 void SimProcess::start(const QStringList &arguments)
 {
-    process.start(program(), arguments);
-}
-
-void SimProcess::onReadyRead()
-{
-    partial += process.readAllStandardOutput();
-    int nl;
-    while ((nl = partial.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(partial.left(nl));
-        partial.remove(0, nl + 1);
-        if (line.startsWith(QLatin1String("EVENT ")))
-            events.append(line.mid(6));
-        else
-            otherLines.append(line);
-    }
-}
-
-int SimProcess::indexOf(const QString &prefix, int from) const
-{
-    for (int i = from; i < events.size(); ++i) {
-        if (events.at(i).startsWith(prefix))
-            return i;
-    }
-    return -1;
+    process.start(QStringLiteral(CORVANE_BIN_DIR "/gadget-sim"), arguments);
 }
 
 int SimProcess::waitForEvent(const QString &prefix, int timeoutMs, int from)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    int i;
-    while ((i = indexOf(prefix, from)) < 0 && !deadline.hasExpired())
-        QTest::qWait(5);
-    return i;
+    // The list matches an expression against whole lines.
+    const QRegularExpression start(QRegularExpression::escape(prefix) + QStringLiteral(".*"));
+    return QTest::qWaitFor([&] { return events.indexOf(start, from) >= 0; }, timeoutMs)
+               ? events.indexOf(start, from)
+               : -1;
 }
 
 bool SimProcess::waitForExit(int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(5);
-    return process.state() == QProcess::NotRunning;
+    return QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
 }

@@ -1,14 +1,19 @@
-#include "peerlink.h"
+#include "../gadget/fragmentpeer.h"
 #include "simprocess.h"
 
 #include <QTcpServer>
 #include <QTest>
 
+#include <memory>
+
 // The end-to-end, interface and updater tests use the simulator as their watch; this one checks
-// what they cannot see: its faults, its answer to broken input, its firmware check, reconnection.
+// what they rely on but cannot see: that its faults are real faults on the wire, that it reads
+// the program's fragments however TCP cuts them, its firmware check, its reconnection.
 namespace {
 
 const quint32 Firmware = 0x100000;
+const auto f = &FragmentPeer::fragment;
+const auto packet = &FragmentPeer::packetBytes;
 
 QByteArray withCrc(QByteArray image, quint32 crc)
 {
@@ -17,27 +22,17 @@ QByteArray withCrc(QByteArray image, quint32 crc)
     return image;
 }
 
-// One packet as the program puts it on the wire.
-QByteArray packet(quint32 offset, const QByteArray &data)
+// The program's side of the link on a loopback port of its own, once the simulator came.
+std::unique_ptr<FragmentPeer> attach(QTcpServer &server, SimProcess &sim, const QStringList &extra)
 {
-    const int count = (data.size() + 22) / 23;
-    QByteArray bytes;
-    for (int i = 0; i < count; ++i)
-        bytes += PeerLink::fragment(quint16(i), quint16(count), offset,
-                                    quint8(qMin(23, data.size() - i * 23)), data.mid(i * 23));
-    return bytes;
-}
-
-bool attach(PeerLink &peer, SimProcess &sim, const QStringList &extra = {})
-{
-    const bool listening = peer.listen();
-    sim.start(QStringList{"--port", QString::number(peer.port()), "--clock", "2020-05-01T12:34:56",
-                          "--frozen-clock"} +
+    if (!server.listen(QHostAddress::LocalHost))
+        return nullptr;
+    sim.start(QStringList{"--port", QString::number(server.serverPort()), "--clock",
+                          "2020-05-01T12:34:56", "--frozen-clock"} +
               extra);
-    QDeadlineTimer deadline(5000);
-    while (!peer.isConnected() && !deadline.hasExpired())
-        QTest::qWait(5);
-    return listening && peer.isConnected() && sim.waitForEvent(QStringLiteral("connected")) >= 0;
+    if (!server.waitForNewConnection(5000) || sim.waitForEvent(QStringLiteral("connected")) < 0)
+        return nullptr;
+    return std::make_unique<FragmentPeer>(server.nextPendingConnection());
 }
 
 } // namespace
@@ -48,7 +43,6 @@ class TestGadgetSim : public QObject
 
 private slots:
     void cleanup();
-    void garbageIsReproducible();
     void answers_data();
     void answers();
     void reconnectAfterRefusalAndDisconnect();
@@ -57,22 +51,6 @@ private slots:
 void TestGadgetSim::cleanup()
 {
     QVERIFY2(SimProcess::sanitizerReports.isEmpty(), SimProcess::sanitizerReports.constData());
-}
-
-void TestGadgetSim::garbageIsReproducible()
-{
-    QByteArray runs[2];
-    for (QByteArray &garbage : runs) {
-        PeerLink peer;
-        SimProcess sim;
-        QVERIFY(attach(peer, sim, {"--garbage", "3", "--seed", "7"}));
-        peer.sendCommand(1);
-        QTRY_COMPARE(peer.units.size(), 8 + 3);
-        for (int i = 8; i < 11; ++i)
-            garbage += peer.units.at(i).raw;
-        QVERIFY(garbage.count('\0') < 16); // random bytes, not zeros
-    }
-    QCOMPARE(runs[0], runs[1]);
 }
 
 void TestGadgetSim::answers_data()
@@ -87,46 +65,23 @@ void TestGadgetSim::answers_data()
                   int lost = 0) {
         QTest::newRow(name) << bytes << events << options << order << lost;
     };
-    const auto f = &PeerLink::fragment;
     const QByteArray one(1, char(33)), full(23, 'a');
-    QByteArray dirty = f(0, 1, 145, 1, one), big(1000, '\0');
-    dirty[31] = 'x';
+    QByteArray big(1000, '\0');
     for (int i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 + 3); // every byte value
 
-    row("padding", dirty,
-        {"wire-error reason=padding index=0 count=1 offset=145", "write offset=145",
-         "sent offset=145"});
-    row("length over 23", f(0, 1, 145, 30, one),
-        {"wire-error reason=length index=0 count=1 offset=145 length=30"});
-    row("count zero", f(0, 0, 145, 1, one), {"wire-error reason=count"});
+    // A broken packet is never glued to the next one.
     row("missing middle", f(0, 3, 145, 23, full) + f(2, 3, 145, 1, one),
         {"wire-error reason=sequence index=2 count=3"});
-    row("short inner fragment",
-        f(0, 2, Firmware, 3, "abc") + f(1, 2, Firmware, 4, QByteArray::fromHex("c2412435")),
-        {"wire-error reason=short-fragment index=0 count=2", "firmware ok size=3"});
     row("new packet interrupts", f(0, 2, Firmware, 23, full) + f(0, 1, 145, 1, one),
         {"wire-error reason=interrupted index=0 count=2 offset=1048576", "write offset=145",
          "sent offset=145"});
-    row("index beyond count", f(3, 2, 145, 1, one), {"wire-error reason=index index=3 count=2"});
-    row("offset changes", f(0, 2, Firmware, 23, full) + f(1, 2, Firmware + 1, 1, "a"),
-        {"wire-error reason=header-mismatch index=1 count=2 offset=1048577",
-         "firmware bad size=20"});
-    row("write past the memory", packet(170, QByteArray(10, '\x7f')),
-        {"write-ignored offset=170 size=10 reason=out-of-range"});
-    row("unknown command", packet(84, "\x06"), {"command-unknown value=6"});
 
     row("wrong checksum", packet(Firmware, withCrc("abc", 0x352441C3)),
         {"firmware bad size=3 crc=352441c2 stored=352441c3"});
-    row("too short", packet(Firmware, "ab"), {"firmware bad size=2 crc=00000000"});
     // The check values as zlib computes them.
     row("44 fragments", packet(Firmware, withCrc(big, 0x17BC2A46)),
         {"firmware ok size=1000 crc=17bc2a46"});
-    row("check value in two packets",
-        packet(Firmware, "1234") + packet(Firmware + 4, withCrc("56789", 0xCBF43926)),
-        {"firmware bad size=0", "firmware ok size=9 crc=cbf43926"});
-    row("a gap between packets", packet(Firmware, "1234") + packet(Firmware + 5, "6789"),
-        {"firmware bad size=0", "firmware bad reason=gap address=0x100005 size=4"});
 
     // Each fault fires once: the image asked for after it arrives whole.
     const QByteArray image = packet(84, "\x01");
@@ -161,12 +116,13 @@ void TestGadgetSim::answers()
     QFETCH(QStringList, events);
     QFETCH(QVector<quint16>, order);
     QFETCH(int, lost);
-    PeerLink peer;
+    QTcpServer server;
     SimProcess sim;
-    QVERIFY(attach(peer, sim, options));
+    const auto peer = attach(server, sim, options);
+    QVERIFY(peer);
     // TCP may cut the stream anywhere; the simulator waits for whole fragments.
     for (const QByteArray &piece : {bytes.left(5), bytes.mid(5, 40), bytes.mid(45)}) {
-        peer.sendRaw(piece);
+        peer->sendRaw(piece);
         QTest::qWait(20);
     }
     if (events.last().startsWith(QLatin1String("disconnected"))) {
@@ -175,7 +131,7 @@ void TestGadgetSim::answers()
         QCOMPARE(sim.process.exitCode(), 0);
     } else {
         // Asked for last, the image shows that everything before it was read and answered.
-        peer.sendCommand(1);
+        peer->sendPacket(84, "\x01");
         QVERIFY(sim.waitForEvent(QStringLiteral("sent offset=85"), 5000, 1 + events.size()) >= 0);
         events += QStringList{"request-all-data", "sent offset=0", "sent offset=85"};
     }
@@ -184,17 +140,19 @@ void TestGadgetSim::answers()
     for (int i = 0; i < got.size(); ++i)
         QVERIFY2(got.at(i).startsWith(events.at(i)), qPrintable(got.join('\n')));
     // Every reply arrived whole but those the fault broke, and nothing else.
-    QTRY_COMPARE(peer.packets.size(), got.filter(QStringLiteral("sent offset=")).size() - lost);
+    QTRY_COMPARE(peer->packets.size(), got.filter(QStringLiteral("sent offset=")).size() - lost);
     for (int i = 0; i < order.size(); ++i)
-        QCOMPARE(peer.units.at(i).index, order.at(i));
+        QCOMPARE(qFromLittleEndian<quint16>(peer->wire.constData() + 32 * i), order.at(i));
+    if (options.contains("--garbage")) // random bytes after the image, not zeros
+        QVERIFY(peer->wire.mid(8 * 32, 3 * 32).count('\0') < 16);
 }
 
 void TestGadgetSim::reconnectAfterRefusalAndDisconnect()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const QStringList common{"--port", QString::number(probe.serverPort())};
-    probe.close();
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QStringList common{"--port", QString::number(server.serverPort())};
+    server.close();
     SimProcess once, sim;
     once.start(common);
     sim.start(common +
@@ -204,16 +162,15 @@ void TestGadgetSim::reconnectAfterRefusalAndDisconnect()
     QCOMPARE(once.events.value(0).section(' ', 0, 0), QStringLiteral("connect-failed"));
     QCOMPARE(once.process.exitCode(), 1);
     QVERIFY(sim.waitForEvent(QStringLiteral("connect-failed")) >= 0);
-    PeerLink peer;
-    QVERIFY(peer.listen(common.at(1).toUShort()));
+    QVERIFY(server.listen(QHostAddress::LocalHost, common.at(1).toUShort()));
+    QVERIFY(server.waitForNewConnection(5000));
     // The watch keeps its memory across the unplug.
-    QTRY_VERIFY(peer.isConnected());
-    peer.sendPacket(145, QByteArray(1, char(42))); // the one packet before the unplug
-    QTRY_COMPARE(peer.connectionCount(), 2);
-    peer.packets.clear();
-    peer.sendCommand(1);
-    QTRY_COMPARE(peer.packets.size(), 2);
-    QCOMPARE(peer.packets.at(1).data.at(145 - 85), char(42));
+    FragmentPeer(server.nextPendingConnection()).sendPacket(145, QByteArray(1, char(42)));
+    QVERIFY(server.waitForNewConnection(5000));
+    FragmentPeer again(server.nextPendingConnection());
+    again.sendPacket(84, "\x01");
+    QVERIFY(again.waitForPackets(2));
+    QCOMPARE(again.packets.at(1).data.at(145 - 85), char(42));
 }
 
 QTEST_GUILESS_MAIN(TestGadgetSim)

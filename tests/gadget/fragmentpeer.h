@@ -2,7 +2,6 @@
 #define FRAGMENTPEER_H
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
@@ -34,8 +33,6 @@ public:
         : QObject(parent)
         , socket(socket ? socket : new QTcpSocket(this))
     {
-        if (!socket)
-            this->socket->setParent(this);
         connect(this->socket, &QTcpSocket::readyRead, this, &FragmentPeer::onReadyRead);
     }
 
@@ -43,15 +40,12 @@ public:
     // would silently not listen and the peers would meet someone else's program.
     static bool waitForFreePort(quint16 port, int timeoutMs = 300000)
     {
-        QElapsedTimer t;
-        t.start();
-        do {
-            QTcpServer probe;
-            if (probe.listen(QHostAddress::LocalHost, port))
-                return true;
-            QTest::qWait(100);
-        } while (t.elapsed() < timeoutMs);
-        return false;
+        return QTest::qWaitFor(
+            [port] {
+                QTcpServer probe;
+                return probe.listen(QHostAddress::LocalHost, port);
+            },
+            timeoutMs);
     }
 
     void connectTo(quint16 port) { socket->connectToHost(QHostAddress::LocalHost, port); }
@@ -106,11 +100,7 @@ public:
 
     bool waitForPackets(int n, int timeoutMs = 5000)
     {
-        QElapsedTimer t;
-        t.start();
-        while (packets.size() < n && t.elapsed() < timeoutMs)
-            QTest::qWait(5);
-        return packets.size() >= n;
+        return QTest::qWaitFor([&] { return packets.size() >= n; }, timeoutMs);
     }
 
     int countPackets(quint32 offset, const QByteArray &data) const
@@ -123,11 +113,8 @@ public:
 
     QTcpSocket *socket;
     QVector<Packet> packets;
-    int fragments = 0;
+    QByteArray wire; // every fragment as it came, for checks of their order
     QByteArray autoIdentity;
-
-signals:
-    void packetReceived(quint32 offset, QByteArray data);
 
 private:
     void onReadyRead()
@@ -136,7 +123,7 @@ private:
         while (inbox.size() >= FragmentSize) {
             const QByteArray f = inbox.left(FragmentSize);
             inbox.remove(0, FragmentSize);
-            ++fragments;
+            wire += f;
             const auto *p = reinterpret_cast<const uchar *>(f.constData());
             const quint16 index = qFromLittleEndian<quint16>(p);
             const quint16 count = qFromLittleEndian<quint16>(p + 2);
@@ -152,7 +139,6 @@ private:
             ++nextIndex;
             if (nextIndex == count) {
                 packets.append(current);
-                emit packetReceived(current.offset, current.data);
                 if (!autoIdentity.isEmpty() && current.offset == 84 &&
                     current.data == QByteArray(1, '\1')) {
                     sendPacket(0, autoIdentity);
