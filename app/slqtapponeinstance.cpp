@@ -64,7 +64,17 @@ bool SlQtAppOneInstance::tryToRun()
     if (isAnotherRunning())
         return false;
     memLock.acquire();
-    const bool created = sharedMem.create(8);
+    bool created = sharedMem.create(8);
+    if (!created && sharedMem.error() == QSharedMemory::AlreadyExists) {
+        // A run that died where segments outlive their process, and whose key file was
+        // removed since, leaves a segment that the clean-up at construction could not reach
+        // (another temporary folder may even reuse the key). Creating made the key file
+        // again, so attaching once now removes the segment, unless a live copy holds it.
+        QSharedMemory stale(sharedMemKey);
+        stale.attach();
+        stale.detach();
+        created = sharedMem.create(8);
+    }
     memLock.release();
     if (!created) {
         release();

@@ -1,7 +1,14 @@
 #include "processfixture.h"
 
+#include "app/slqtapponeinstance.h"
+
 #include <QRegularExpression>
 #include <QScopedPointer>
+#include <QSharedMemory>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
 
 // The real program started as a process. The format of the log lines is the log handler's
 // test's; here the order of a run's first lines and the single-instance slot.
@@ -10,6 +17,7 @@ class TstStartup : public QObject
     Q_OBJECT
 private slots:
     void singleInstanceLifeCycle();
+    void slotLeftByAVanishedRun();
     void badCommandLine();
     void withoutLogFileNothingIsWritten();
 
@@ -91,6 +99,33 @@ void TstStartup::singleInstanceLifeCycle()
     stop(next.data());
     QVERIFY(!QFile::exists(entry));
     QCOMPARE(countInLog("This is the first run"), 1);
+}
+
+// A run killed where segments outlive their process keeps its slot. Once its key file has gone
+// with its temporary folder, a new key file can reuse the inode and so name the same segment.
+void TstStartup::slotLeftByAVanishedRun()
+{
+    box.useForThisProcess();
+    const QString id = QStringLiteral("stale-slot-test");
+    SlQtAppOneInstance guard(id);
+    const QByteArray keyFile = QFile::encodeName(
+        QSharedMemory(SlQtAppOneInstance::keyHash(id, QStringLiteral("_sharedmemKey")))
+            .nativeKey());
+    QVERIFY(QFile(QString::fromLocal8Bit(keyFile)).open(QIODevice::WriteOnly));
+    struct stat before;
+    QCOMPARE(stat(keyFile.constData(), &before), 0);
+    const int stale = shmget(ftok(keyFile.constData(), 'Q'), 8, IPC_CREAT | IPC_EXCL | 0600);
+    QVERIFY(stale >= 0);
+    QVERIFY(QFile::remove(QString::fromLocal8Bit(keyFile)));
+
+    const bool ran = guard.tryToRun();
+    struct stat after;
+    const bool reused = stat(keyFile.constData(), &after) == 0 && after.st_ino == before.st_ino;
+    guard.release();
+    shmctl(stale, IPC_RMID, nullptr);
+    if (!reused)
+        QSKIP("this file system gave the new key file another inode");
+    QVERIFY(ran);
 }
 
 // The parser's own messages, and no help option.
