@@ -85,7 +85,8 @@ void tst_SlIODeviceServer::tcpPeersQueuedWhileEnabled()
     QVERIFY(socket && !socket->parent() && socket->isOpen());
     QCOMPARE(socket->peerPort(), second->localPort());
     QCOMPARE(qobject_cast<QTcpSocket *>(oldest.get())->peerPort(), first->localPort());
-    // That the socket carries the watch's bytes both ways, tst_hubgadget shows.
+    // That the socket carries the watch's bytes both ways, every authorisation over it shows
+    // (tst_gadgetsoak, tst_e2e).
 }
 
 void tst_SlIODeviceServer::listensOnLoopbackOnly()
