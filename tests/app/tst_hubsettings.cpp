@@ -28,7 +28,6 @@ private slots:
     void storedVersion_data();
     void storedVersion();
     void userIsLoadedAndLogoutStoresTheEmptyAccount();
-    void isUpdatedNotifiesOnChangeOnly();
     void helpers();
     void hostKey_data();
     void hostKey();
@@ -142,19 +141,6 @@ void TstHubSettings::userIsLoadedAndLogoutStoresTheEmptyAccount()
     QCOMPARE(user.email(), QString());
     QCOMPARE(user.id(), -1);
     QVERIFY(!user.isActive());
-}
-
-void TstHubSettings::isUpdatedNotifiesOnChangeOnly()
-{
-    SlAppLogic hub;
-    QCOMPARE(hub.devver(), false);
-    QSignalSpy spy(&hub, &SlAppLogic::isUpdatedChanged);
-    hub.setIsUpdated(false);
-    QCOMPARE(spy.count(), 0);
-    QVERIFY(hub.setProperty("isUpdated", true));
-    hub.setIsUpdated(true);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toBool(), true);
 }
 
 void TstHubSettings::helpers()
