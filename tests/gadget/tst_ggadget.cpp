@@ -82,21 +82,8 @@ private slots:
 
     void identityBlock()
     {
-        const std::tuple<const char *, int, quint32, quint32, quint32> layout[] = {
-            {"productId", PROPERTY_UINT16, 0, 2, 3},
-            {"firmwareVersion", PROPERTY_UINT32, 2, 4, 3},
-            {"productSerial", PROPERTY_UTF8_STRING, 6, 30, 19},
-            {"deviceKey", PROPERTY_LATIN1_STRING, 36, 24, 19},
-            {"serverKey", PROPERTY_LATIN1_STRING, 60, 24, 19},
-            {"deviceCommand", PROPERTY_UINT8, 84, 1, 2},
-        };
+        // Where each field lies is the catalogue test's; here the gadget decodes them.
         QCOMPARE(gadget->properties().toMap().size(), 6);
-        for (const auto &[name, type, offset, size, flags] : layout) {
-            const SlProperty *n = gadget->findProperty(QLatin1String(name));
-            QVERIFY2(n, name);
-            QCOMPARE(QVector<quint32>({quint32(n->type()), n->offset(), n->size(), n->flags()}),
-                     QVector<quint32>({quint32(type), offset, size, flags}));
-        }
         QVERIFY(QFileInfo(dir.filePath(QStringLiteral("temp.bsp"))).size() > 0);
 
         sendAndWait(0, identity());
