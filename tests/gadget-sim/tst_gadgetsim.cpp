@@ -12,7 +12,6 @@
 namespace {
 
 const quint32 Firmware = 0x100000;
-const auto f = &FragmentPeer::fragment;
 const auto packet = &FragmentPeer::packetBytes;
 
 QByteArray withCrc(QByteArray image, quint32 crc)
@@ -65,17 +64,9 @@ void TestGadgetSim::answers_data()
                   int lost = 0) {
         QTest::newRow(name) << bytes << events << options << order << lost;
     };
-    const QByteArray one(1, char(33)), full(23, 'a');
     QByteArray big(1000, '\0');
     for (int i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 + 3); // every byte value
-
-    // A broken packet is never glued to the next one.
-    row("missing middle", f(0, 3, 145, 23, full) + f(2, 3, 145, 1, one),
-        {"wire-error reason=sequence index=2 count=3"});
-    row("new packet interrupts", f(0, 2, Firmware, 23, full) + f(0, 1, 145, 1, one),
-        {"wire-error reason=interrupted index=0 count=2 offset=1048576", "write offset=145",
-         "sent offset=145"});
 
     row("wrong checksum", packet(Firmware, withCrc("abc", 0x352441C3)),
         {"firmware bad size=3 crc=352441c2 stored=352441c3"});
