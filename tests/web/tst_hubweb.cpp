@@ -4,12 +4,16 @@
 #include "app/slapplogic.h"
 #include "crypto/slaesenvelope.h"
 #include "fakeservice.h"
+#include "web/jobprocessor.h"
+#include "web/slparamsender.h"
 #include "web/slwatchbanner.h"
 
+#include <QJsonDocument>
 #include <QSqlQuery>
 #include <QtTest>
 
-// The hub's side of the web service against the fake service: account, banner, registration.
+// The hub's side of the web service against the fake service: account, banner, registration, and
+// jobs and uploads between the service and the simulated watch.
 class TstHubWeb : public QObject
 {
     Q_OBJECT
@@ -20,13 +24,35 @@ private slots:
     void init() { QVERIFY(FragmentPeer::waitForFreePort(6666) && m_service.reset()); }
     void accountAndBannerAcrossRestarts();
     void registrationSavesOnlyAMatchingKey();
+    void parseJobResponse_data();
+    void parseJobResponse();
+    void jobsAndUploads();
 
 private:
+    std::unique_ptr<SlAppLogic> plug(SimRunner &sim);
+
     ProgramSandbox m_box;
     FakeService m_service;
     const QByteArray m_serverKey = QByteArray(24, 'A'); // printable: the watch sends it as text
+    const QByteArray m_deviceKey = QByteArray(24, 'D');
     const QString m_serial = QStringLiteral("TR31-WEB-0001");
 };
+
+namespace {
+const QString kJobs = QStringLiteral("/en/api/v1/current_jobs/");
+const QString kReport = QStringLiteral("/en/api/v1/set_job_state/");
+const QString kParams = QStringLiteral("/en/api/v1/device_params/");
+const QString kStats = QStringLiteral("/en/api/v1/device_stat/");
+const QString kJob = R"({"current_job_list": [{"id": "%1", "state": "%2", "time": "%3",
+                         "document": %4}]})";
+const QString kTime = QStringLiteral("2024-05-06T07:08:09.123Z");
+const QString kFirst = QStringLiteral("11111111-2222-3333-4444-555555555555");
+
+QJsonObject body(const QJsonValue &request)
+{
+    return QJsonDocument::fromJson(request.toObject().value("body").toString().toUtf8()).object();
+}
+} // namespace
 
 void TstHubWeb::initTestCase()
 {
@@ -40,6 +66,17 @@ void TstHubWeb::initTestCase()
     QVERIFY(m_service.start());
     qputenv("CORVANE_SERVICE_ORIGIN", m_service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", m_service.caPath().toLocal8Bit());
+}
+
+// A hub with short waits, and the simulated watch plugged into it.
+std::unique_ptr<SlAppLogic> TstHubWeb::plug(SimRunner &sim)
+{
+    auto logic = std::make_unique<SlAppLogic>();
+    logic->jobProcessor()->setWaits({50, 50, 400, 150});
+    logic->paramSender()->setUploadInterval(400);
+    sim.start({"--serial", m_serial, "--device-key", m_deviceKey.toHex(), "--server-key",
+               m_serverKey.toHex()});
+    return logic;
 }
 
 void TstHubWeb::accountAndBannerAcrossRestarts()
@@ -87,19 +124,16 @@ void TstHubWeb::accountAndBannerAcrossRestarts()
 
 void TstHubWeb::registrationSavesOnlyAMatchingKey()
 {
-    SlAppLogic hub;
     SimRunner sim;
-    const QByteArray deviceKey(24, 'D');
-    sim.start({"--serial", m_serial, "--device-key", deviceKey.toHex(), "--server-key",
-               m_serverKey.toHex()});
-    QTRY_VERIFY_WITH_TIMEOUT(hub.device() && hub.device()->isAuthorized(), 10000);
+    auto hub = plug(sim);
+    QTRY_VERIFY_WITH_TIMEOUT(hub->device() && hub->device()->isAuthorized(), 10000);
     const QString path = QStringLiteral("/en/api/v1/register_device/");
     const QString reply = R"({"device": {"device_key": "%1", "model_description": "TR-31"}})";
-    QSignalSpy results(hub.webService(), &SlWebService::deviceRegistrationRequestFinished);
+    QSignalSpy results(hub->webService(), &SlWebService::deviceRegistrationRequestFinished);
     // The hub authorises a watch as soon as its device key arrives, so even a matching
     // registration result finds it authorised already: it is refused and nothing is stored.
     const QList<QPair<QString, const char *>> rows{
-        {SlAesEnvelope(m_serverKey, SlAesEnvelope::MODE_PLAIN).encrypt(deviceKey).toHex(),
+        {SlAesEnvelope(m_serverKey, SlAesEnvelope::MODE_PLAIN).encrypt(m_deviceKey).toHex(),
          "Fail authorize device"},
         {"zz", "onDeviceRegistered: device_key is not hexadecimal"},
         {QString(32, '0') + "0000000800000000", // 8 stated, 4 there
@@ -107,18 +141,104 @@ void TstHubWeb::registrationSavesOnlyAMatchingKey()
     for (const auto &row : rows) {
         QVERIFY(m_service.script("POST", path, 201, reply.arg(row.first).toUtf8()));
         QTest::ignoreMessage(QtDebugMsg, row.second);
-        hub.webService()->registerDevice({});
+        hub->webService()->registerDevice({});
         QVERIFY(results.wait(5000));
         QCOMPARE(m_service.requests(path).last().toObject().value("signature"), QJsonValue("ok"));
     }
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "peek");
-    db.setDatabaseName(hub.settings()->path());
+    db.setDatabaseName(hub->settings()->path());
     QVERIFY(db.open());
     QSqlQuery query(QStringLiteral("SELECT COUNT(*) FROM Devices"), db);
     QVERIFY2(query.next() && query.value(0).toInt() == 0, "a refused registration was stored");
     sim.stop();
-    QTRY_VERIFY_WITH_TIMEOUT(!hub.device(), 5000);
-    QVERIFY(hub.webService()->serial() == "invalid" && hub.webService()->serverKey().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!hub->device(), 5000);
+    QVERIFY(hub->webService()->serial() == "invalid" && hub->webService()->serverKey().isEmpty());
+}
+
+void TstHubWeb::parseJobResponse_data()
+{
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<int>("code");
+    QTest::newRow("a job") << kJob.arg(kFirst, "IN_PROGRESS", kTime, "{}") << 0;
+    QTest::newRow("no jobs") << R"({"current_job_list": []})" << 1;
+    QTest::newRow("not an object") << "[1]" << 2;
+    QTest::newRow("no list") << "{}" << 3;
+    QTest::newRow("list not an array") << R"({"current_job_list": 5})" << 4;
+    QTest::newRow("item not an object") << R"({"current_job_list": [5]})" << 5;
+    QTest::newRow("unknown state") << kJob.arg(kFirst, "DONE", kTime, "{}") << 6;
+    QTest::newRow("blank for the T")
+        << kJob.arg(kFirst, "PENDING", "2024-05-06 07:08:09.123Z", "{}") << 6;
+    QTest::newRow("no milliseconds")
+        << kJob.arg(kFirst, "PENDING", "2024-05-06T07:08:09Z", "{}") << 6;
+    QTest::newRow("id not a UUID") << kJob.arg("x", "PENDING", kTime, "{}") << 6;
+    QTest::newRow("member missing") << R"({"current_job_list": [{"id": "x"}]})" << 6;
+}
+
+void TstHubWeb::parseJobResponse()
+{
+    QFETCH(QString, reply);
+    QFETCH(int, code);
+    JobProcessor::Job job;
+    QCOMPARE(JobProcessor::parseJobResponse(QJsonDocument::fromJson(reply.toUtf8()), &job, nullptr),
+             code);
+    QCOMPARE(job.valid, code == 0);
+}
+
+void TstHubWeb::jobsAndUploads()
+{
+    const QString second = QStringLiteral("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee");
+    const QString good = R"({"parameters": {"syncFlag": "false", "indicBrightness": "50"}})";
+    const QString bad = R"({"parameters": {"nosuch": "1", "indicBrightness": "300"}})";
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(kFirst, "PENDING", kTime, good).toUtf8()));
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(second, "PENDING", kTime, bad).toUtf8()));
+    QVERIFY(m_service.script("POST", kReport, 200, "{}") &&
+            m_service.script("POST", kReport, 500, "{}"));
+    QVERIFY(m_service.script("POST", kParams, 500, "{}") &&
+            m_service.script("POST", kStats, 500, "{}"));
+    {
+        SimRunner sim;
+        auto logic = plug(sim);
+        // The good job is written in key order; nothing of the faulty one, whose report, refused
+        // once, goes again unchanged.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 3, 10000);
+        QStringList writes = sim.events().filter(QRegularExpression("^write offset="));
+        writes.replaceInStrings(QRegularExpression("^(\\S+ ){3}"), QString());
+        QCOMPARE(writes,
+                 (QStringList{"name=indicBrightness value=50", "name=syncFlag value=false"}));
+        const QString why = "property=indicBrightness value=300 is invalid\n"
+                            "property=nosuch does not exist\n";
+        const auto report = [](const QString &id, const char *state, int code,
+                               const QString &text) {
+            return QJsonObject{
+                {"id", id}, {"state", state}, {"response_code", code}, {"response_message", text}};
+        };
+        const QJsonArray reports = m_service.requests(kReport);
+        QCOMPARE(QJsonArray({body(reports[0]), body(reports[1]), body(reports[2])}),
+                 QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
+                             report(second, "FAILED", 7, why)}));
+        QCOMPARE(m_service.requests(kStats).size(), 1);
+        // No more jobs: polls, no reports; and the watch is quiet.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 4, 5000);
+        QTest::qWait(1000);
+        const int settled = m_service.requests(kParams).size();
+        QTest::qWait(900);
+        QCOMPARE(m_service.requests(kParams).size(), settled);
+        QCOMPARE(m_service.requests(kReport).size(), 3);
+        sim.stop();
+        // Removal: the last model once more.
+        QTRY_COMPARE(m_service.requests(kParams).size(), settled + 1);
+        const QJsonObject headers = m_service.requests(kParams).last()["headers"].toObject();
+        QCOMPARE(headers.value("Serial-Number"), QJsonValue(m_serial));
+        QTRY_COMPARE(logic->jobProcessor()->cycleState(), JobProcessor::Idle);
+    }
+    // The refused statistics stayed queued: the next connection delivers them first, then its own.
+    QVERIFY(m_service.reset());
+    SimRunner sim;
+    auto logic = plug(sim);
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kStats).size() == 2, 10000);
+    QVariantMap model;
+    SlDeviceRecord record;
+    QTRY_VERIFY(!logic->settings()->peekStatistics(model, record));
 }
 
 QTEST_MAIN(TstHubWeb)
