@@ -14,9 +14,11 @@
 #include <QSqlQuery>
 #include <QtTest>
 
-// The hub's side of the web service against the fake service: account, banner, registration, jobs
-// and uploads, and both updaters; the jobs and the firmware go into the simulated watch.
-class TstHubWeb : public QObject
+// The web service against the fake service over real HTTPS: the client's requests (the fake's own
+// check judges the signature of every GET and POST) and the hub's side of them, account, banner,
+// registration, jobs and uploads, and both updaters; the jobs and the firmware go into the
+// simulated watch.
+class TstWebService : public QObject
 {
     Q_OBJECT
 
@@ -24,6 +26,12 @@ private slots:
     void initTestCase();
     // Another program may still hold the gadget port; the hub would not listen then.
     void init() { QVERIFY(FragmentPeer::waitForFreePort(6666) && m_service.reset()); }
+    void replies_data();
+    void replies();
+    void overlappingRequestsKeepIsActive();
+    void downloadReportsTheLink();
+    void bannerFails();
+    void wrongKeyAndUnknownWatchAreRefused();
     void accountAndBannerAcrossRestarts();
     void registrationSavesOnlyAMatchingKey();
     void parseJobResponse_data();
@@ -36,10 +44,12 @@ private slots:
     void appUpdate();
 
 private:
+    std::unique_ptr<SlWebService> client(bool trusted = true);
     std::unique_ptr<SlAppLogic> plug(SimRunner &sim);
 
     ProgramSandbox m_box;
     FakeService m_service;
+    QString m_hostKey;                                  // hex
     const QByteArray m_serverKey = QByteArray(24, 'A'); // printable: the watch sends it as text
     const QByteArray m_deviceKey = QByteArray(24, 'D');
     const QString m_serial = QStringLiteral("TR31-WEB-0001");
@@ -61,11 +71,11 @@ QJsonObject body(const QJsonValue &request)
 }
 } // namespace
 
-void TstHubWeb::initTestCase()
+void TstWebService::initTestCase()
 {
     m_box.useForThisProcess();
-    m_service.setHostKey(
-        FakeService::hostKeyHexFor(m_box.useMachineId("00112233445566778899aabbccddeeff")));
+    m_hostKey = FakeService::hostKeyHexFor(m_box.useMachineId("00112233445566778899aabbccddeeff"));
+    m_service.setHostKey(m_hostKey);
     m_service.addDevice(m_serial, m_serverKey);
     QBuffer png;
     QVERIFY(png.open(QIODevice::WriteOnly) && QImage(3, 2, QImage::Format_RGB32).save(&png, "PNG"));
@@ -82,8 +92,142 @@ void TstHubWeb::initTestCase()
     SlAppUpdaterClient::setDefaultSslConfiguration(m_service.sslConfiguration());
 }
 
+// A fresh client, and so a fresh network access manager, per case: a manager keeps the TLS
+// settings of its first connection to a host and port.
+std::unique_ptr<SlWebService> TstWebService::client(bool trusted)
+{
+    auto web = std::make_unique<SlWebService>();
+    web->setServiceHost(m_service.origin());
+    web->setHostKey(QByteArray::fromHex(m_hostKey.toLatin1()));
+    web->setSerial(m_serial);
+    web->setServerKey(m_serverKey);
+    if (trusted)
+        web->setSslConfiguration(SlWebService::configurationWithCaFile(m_service.caPath()));
+    return web;
+}
+
+void TstWebService::replies_data()
+{
+    QTest::addColumn<bool>("firmware");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("result");
+    const bool login = false, fw = true;
+    QTest::newRow("login 200") << login << 200 << R"({"customer": {"name": "Ann", "id": 7}})" << 0
+                               << R"({"name": "Ann", "id": 7})";
+    QTest::newRow("login 201: empty") << login << 201 << R"({"customer": {"id": 7}})" << 0 << "{}";
+    QTest::newRow("400: the errors")
+        << login << 400 << R"({"errors": {"e": "taken"}})" << 4 << R"({"e": "taken"})";
+    QTest::newRow("406 other text") << login << 406 << "Signature wrong\n" << 4 << "{}";
+    QTest::newRow("500") << login << 500 << "{}" << 6 << "{}";
+    QTest::newRow("404") << login << 404 << "{}" << 1 << "{}";
+    QTest::newRow("a proxy's page") << login << 200 << "<html>hotel</html>" << 1 << "{}";
+    QTest::newRow("customer not an object") << login << 200 << R"({"customer": 5})" << 1 << "{}";
+    QTest::newRow("no firmware") << fw << 200 << R"({"firmware_versions": []})" << 0 << "{}";
+    QTest::newRow("firmware: the first")
+        << fw << 200 << R"({"firmware_versions": [{"version": "2"}, {"version": "1"}]})" << 0
+        << R"({"version": "2"})";
+}
+
+void TstWebService::replies()
+{
+    QFETCH(bool, firmware);
+    QFETCH(int, status);
+    QFETCH(QString, body);
+    QFETCH(int, error);
+    QFETCH(QString, result);
+    auto web = client();
+    QVERIFY(m_service.script(
+        firmware ? "GET" : "POST",
+        SlWebService::requestPath(firmware ? SlWebService::FIRMWARE_VERSION : SlWebService::LOGIN),
+        status, body.toUtf8()));
+    QSignalSpy networkErrors(web.get(), &SlWebService::networkError);
+    QVariantMap got;
+    int gotError = -1;
+    const auto take = [&](const QVariant &model, int e) {
+        got = model.toMap(), gotError = e;
+    };
+    connect(web.get(), &SlWebService::userLoginRequestFinished, this, take);
+    connect(web.get(), &SlWebService::lastFirmwareVersionReceived, this, take);
+    if (firmware)
+        web->getLastFirmwareVersion();
+    else
+        web->login({{"email", "a@b"}});
+    QTRY_VERIFY(gotError != -1);
+    QCOMPARE(gotError, error);
+    QCOMPARE(web->error(), error);
+    QCOMPARE(got, QJsonDocument::fromJson(result.toUtf8()).object().toVariantMap());
+    QCOMPARE(networkErrors.count(), error == SlWebService::INTERNET_ERROR ? 1 : 0);
+    QCOMPARE(m_service.requests().last().toObject().value("signature").toString(), "ok");
+}
+
+void TstWebService::overlappingRequestsKeepIsActive()
+{
+    auto web = client();
+    FakeService::Reply slow;
+    slow.delaySeconds = 0.3;
+    QVERIFY(m_service.script("GET", "/en/api/v1/banner/", slow));
+    QSignalSpy active(web.get(), &SlWebService::isActiveChanged);
+    web->getBannerModel();
+    web->getJobs(m_serial, m_serverKey);
+    QTRY_COMPARE(active.count(), 4);
+    QCOMPARE(QList<QVariantList>(active), (QList<QVariantList>{{true}, {true}, {true}, {false}}));
+}
+
+void TstWebService::downloadReportsTheLink()
+{
+    auto web = client();
+    QList<QVariantList> files;
+    connect(web.get(), &SlWebService::fileReceived, this,
+            [&](QUrl url, QVariant tag, QByteArray &data, int error) {
+                files.append({url, tag, data, error});
+            });
+    web->downloadFile(QUrl(QStringLiteral("/files/update.zip")));
+    web->downloadFile(QUrl(QStringLiteral("@other.example/x")), 5);
+    web->downloadFile(QUrl(QStringLiteral("//other.example/x")), 6);
+    QTRY_COMPARE(files.size(), 3);
+    const QByteArray data(100000, 'z');
+    QCOMPARE(files[2], (QVariantList{QUrl(QStringLiteral("/files/update.zip")), 0, data, 0}));
+    // Links to other servers never leave the program.
+    for (int i : {0, 1})
+        QCOMPARE(files[i][3].toInt(), int(SlWebService::REQUEST_ERROR));
+    QCOMPARE(m_service.requests().size(), 1);
+}
+
+void TstWebService::bannerFails()
+{
+    FakeService::Reply never;
+    never.never = true;
+    QVERIFY(m_service.script("GET", "/en/api/v1/banner/", never));
+    // A silent service times out; an untrusted certificate fails before any request is logged.
+    for (const bool trusted : {true, false}) {
+        auto web = client(trusted);
+        web->setTransferTimeout(300);
+        QSignalSpy banner(web.get(), &SlWebService::bannerModelReceived);
+        web->getBannerModel();
+        QVERIFY(banner.wait(5000));
+        QCOMPARE(banner[0][1].toInt(), int(SlWebService::INTERNET_ERROR));
+    }
+    QVERIFY(m_service.requests().isEmpty());
+}
+
+// The service's own verdicts: without them, the "ok" the other cases read would prove nothing.
+void TstWebService::wrongKeyAndUnknownWatchAreRefused()
+{
+    auto web = client();
+    QSignalSpy settings(web.get(), &SlWebService::settingsSendRequestFinished);
+    QSignalSpy jobs(web.get(), &SlWebService::jobReceived);
+    web->sendSettings({{"a", 1}}, m_serial, QByteArray(24, 'x'), 3);
+    // Signed right with the empty key an unknown watch has.
+    web->getJobs(QStringLiteral("SER-2"), QByteArray());
+    QTRY_VERIFY(!settings.isEmpty() && !jobs.isEmpty());
+    QCOMPARE(settings[0][1].toInt(), int(SlWebService::SIGNATURE_WRONG));
+    QCOMPARE(jobs[0][1].toInt(), int(SlWebService::DEVICE_SERIAL_INVALID));
+}
+
 // A hub with short waits, and the simulated watch plugged into it.
-std::unique_ptr<SlAppLogic> TstHubWeb::plug(SimRunner &sim)
+std::unique_ptr<SlAppLogic> TstWebService::plug(SimRunner &sim)
 {
     auto logic = std::make_unique<SlAppLogic>();
     logic->jobProcessor()->setWaits({50, 50, 400, 150});
@@ -93,7 +237,7 @@ std::unique_ptr<SlAppLogic> TstHubWeb::plug(SimRunner &sim)
     return logic;
 }
 
-void TstHubWeb::accountAndBannerAcrossRestarts()
+void TstWebService::accountAndBannerAcrossRestarts()
 {
     QVERIFY(m_service.script("POST", "/en/api/v1/login/", 200,
                              R"({"customer": {"name": "Ann", "email": "a@b", "id": 0}})"));
@@ -136,7 +280,7 @@ void TstHubWeb::accountAndBannerAcrossRestarts()
     QVERIFY(!SlAppLogic().user()->isValid());
 }
 
-void TstHubWeb::registrationSavesOnlyAMatchingKey()
+void TstWebService::registrationSavesOnlyAMatchingKey()
 {
     SimRunner sim;
     auto hub = plug(sim);
@@ -169,7 +313,7 @@ void TstHubWeb::registrationSavesOnlyAMatchingKey()
     QVERIFY(hub->webService()->serial() == "invalid" && hub->webService()->serverKey().isEmpty());
 }
 
-void TstHubWeb::parseJobResponse_data()
+void TstWebService::parseJobResponse_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<int>("code");
@@ -188,7 +332,7 @@ void TstHubWeb::parseJobResponse_data()
     QTest::newRow("member missing") << R"({"current_job_list": [{"id": "x"}]})" << 6;
 }
 
-void TstHubWeb::parseJobResponse()
+void TstWebService::parseJobResponse()
 {
     QFETCH(QString, reply);
     QFETCH(int, code);
@@ -198,7 +342,7 @@ void TstHubWeb::parseJobResponse()
     QCOMPARE(job.valid, code == 0);
 }
 
-void TstHubWeb::jobsAndUploads()
+void TstWebService::jobsAndUploads()
 {
     const QString second = QStringLiteral("aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee");
     const QString good = R"({"parameters": {"syncFlag": "false", "indicBrightness": "50"}})";
@@ -255,7 +399,7 @@ void TstHubWeb::jobsAndUploads()
     QTRY_VERIFY(!logic->settings()->peekStatistics(model, record));
 }
 
-void TstHubWeb::firmwareOffer_data()
+void TstWebService::firmwareOffer_data()
 {
     // The firmware offered, the app version it needs, an option for the simulated watch.
     QTest::addColumn<QString>("offer");
@@ -269,7 +413,7 @@ void TstHubWeb::firmwareOffer_data()
         << QString("20200316 1.4 --disconnect-in-firmware") << true;
 }
 
-void TstHubWeb::firmwareOffer()
+void TstWebService::firmwareOffer()
 {
     QFETCH(QString, offer);
     QFETCH(bool, download);
@@ -308,7 +452,7 @@ void TstHubWeb::firmwareOffer()
     QTRY_VERIFY(!updater.isUpdateAvailable());
 }
 
-void TstHubWeb::firmwareImages()
+void TstWebService::firmwareImages()
 {
     SlFirmwareUpdater updater;
     const auto receive = [&](QByteArray data, int error, int tag) {
@@ -325,7 +469,7 @@ void TstHubWeb::firmwareImages()
     QCOMPARE(updater.firmware(), QByteArray("abc\xC2\x41\x24\x35", 7));
 }
 
-void TstHubWeb::appUpdate_data()
+void TstWebService::appUpdate_data()
 {
     QTest::addColumn<QString>("offer");
     QTest::newRow("1.3.9: ours") << QString("1.3.9");
@@ -335,7 +479,7 @@ void TstHubWeb::appUpdate_data()
     QTest::newRow("no updater beside us, none from PATH") << QString("1.3.10 no-updater");
 }
 
-void TstHubWeb::appUpdate()
+void TstWebService::appUpdate()
 {
     using S = SlAppUpdaterClient;
     QFETCH(QString, offer);
@@ -395,5 +539,5 @@ void TstHubWeb::appUpdate()
                      file.fileName() + "\n-f\n" + updater.archivePath() + '\n');
 }
 
-QTEST_MAIN(TstHubWeb)
-#include "tst_hubweb.moc"
+QTEST_MAIN(TstWebService)
+#include "tst_webservice.moc"
