@@ -69,21 +69,17 @@ void tst_SlUSBHIDServer::timerDrivesPasses()
     HidApiDouble::plug(device("/dev/hidraw0", "A1"));
     SlUSBHIDServer server(0xFFFF, 0x099D);
     QSignalSpy spy(&server, &SlUSBHIDServer::deviceAvailable);
-    QVERIFY(!server.isActive());
     QTest::qWait(250);
     QCOMPARE(spy.count(), 0);
 
     server.start(10);
-    QVERIFY(server.isActive());
     QTRY_VERIFY(spy.count() >= 3);
     server.stop();
-    QVERIFY(!server.isActive());
     const int passes = spy.count();
     QTest::qWait(50);
     QCOMPARE(spy.count(), passes);
 
     server.start();
-    QVERIFY(server.isActive());
     QTRY_VERIFY_WITH_TIMEOUT(spy.count() > passes, 1000);
 }
 

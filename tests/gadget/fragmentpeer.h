@@ -50,26 +50,20 @@ public:
 
     void connectTo(quint16 port) { socket->connectToHost(QHostAddress::LocalHost, port); }
 
-    static QByteArray fragment(quint16 index, quint16 count, quint32 offset, quint8 length,
-                               const QByteArray &payload)
-    {
-        QByteArray f(FragmentSize, '\0');
-        auto *p = reinterpret_cast<uchar *>(f.data());
-        qToLittleEndian<quint16>(index, p);
-        qToLittleEndian<quint16>(count, p + 2);
-        qToLittleEndian<quint32>(offset, p + 4);
-        p[8] = length;
-        std::memcpy(p + 9, payload.constData(), size_t(qMin(payload.size(), Payload)));
-        return f;
-    }
-
     static QByteArray packetBytes(quint32 offset, const QByteArray &data)
     {
         QByteArray out;
         const int count = qMax(1, (data.size() + Payload - 1) / Payload);
         for (int i = 0; i < count; ++i) {
             const QByteArray piece = data.mid(i * Payload, Payload);
-            out += fragment(quint16(i), quint16(count), offset, quint8(piece.size()), piece);
+            QByteArray f(FragmentSize, '\0');
+            auto *p = reinterpret_cast<uchar *>(f.data());
+            qToLittleEndian<quint16>(quint16(i), p);
+            qToLittleEndian<quint16>(quint16(count), p + 2);
+            qToLittleEndian<quint32>(offset, p + 4);
+            p[8] = quint8(piece.size());
+            std::memcpy(p + 9, piece.constData(), size_t(piece.size()));
+            out += f;
         }
         return out;
     }
