@@ -16,7 +16,7 @@ private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
     void layout_data();
     void layout();
-    void encryptChecks();
+    void badKeyRefused();
     void damageFails();
     void receivedPlainEnvelope();
 };
@@ -38,17 +38,16 @@ void TestSlAesEnvelope::layout()
     QFETCH(int, mode);
     QFETCH(int, length);
     QFETCH(int, blocks);
-    const int size = 16 * mode + 20 + 16 * blocks;
+    const int head = 16 * mode;
     const QByteArray plain(length, 'p');
     const SlAesEnvelope envelope(KEY, mode);
     bool ok = false;
     const QByteArray sealed = envelope.encrypt(plain, &ok);
     QVERIFY(ok);
-    QCOMPARE(sealed.size(), size);
-    QCOMPARE(SlAesEnvelope::envelopeSize(length, mode), size);
+    QCOMPARE(sealed.size(), head + 20 + 16 * blocks);
+    QCOMPARE(SlAesEnvelope::envelopeSize(length, mode), sealed.size());
 
     // Read the fields by hand, as a reader of the stored bytes would.
-    const int head = mode == 1 ? 16 : 0;
     QCOMPARE(qFromBigEndian<quint32>(sealed.constData() + head + 16), quint32(length));
     const QByteArray cipher = sealed.mid(head + 20);
     QCOMPARE(SlAes::decrypt(cipher, KEY, sealed.mid(head, 16)),
@@ -56,21 +55,18 @@ void TestSlAesEnvelope::layout()
     if (mode == 1)
         QCOMPARE(sealed.left(16),
                  QMessageAuthenticationCode::hash(sealed.mid(16), KEY, QCryptographicHash::Md5));
+    // Equal values must not be recognisable by their envelopes.
+    QVERIFY(envelope.encrypt(plain).mid(head, 16) != sealed.mid(head, 16));
     ok = false;
     QCOMPARE(envelope.decrypt(sealed, &ok), plain);
     QVERIFY(ok);
 }
 
-void TestSlAesEnvelope::encryptChecks()
+void TestSlAesEnvelope::badKeyRefused()
 {
     bool ok = true;
     QVERIFY(SlAesEnvelope(QByteArray(20, 'k'), 1).encrypt("value", &ok).isEmpty());
     QVERIFY(!ok);
-    // Equal values must not be recognisable by their envelopes.
-    QSet<QByteArray> ivs;
-    for (int i = 0; i < 100; ++i)
-        ivs.insert(SlAesEnvelope(KEY, 1).encrypt("same value").mid(16, 16));
-    QCOMPARE(ivs.size(), 100);
 }
 
 void TestSlAesEnvelope::damageFails()
