@@ -43,7 +43,6 @@ void TestSlTimeSync::requestsAndOutcomes()
     connect(&sync, &SlTimeSync::triggered, this, [&] { events << "triggered"; });
     QSignalSpy intervalChanged(&sync, &SlTimeSync::intervalChanged);
     QSignalSpy triggered(&sync, &SlTimeSync::triggered);
-    QVERIFY(sync.lastUpdateOK());
     // The first request goes out a second after construction, not at once.
     QCOMPARE(sync.interval(), 1000);
     QVERIFY(server.requests().isEmpty());
