@@ -22,7 +22,6 @@ public:
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    QString configDir() const { return path(QStringLiteral("config")); }
 
     // The same folders for a program object made inside the test process; the
     // working directory becomes the private home.
@@ -66,6 +65,12 @@ public:
     {
         QFile file(path(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Waits until the file holds the text; false after the time-out.
+    bool waitForText(const QString &name, const QByteArray &text, int timeoutMs = 10000) const
+    {
+        return QTest::qWaitFor([&] { return readFile(name).contains(text); }, timeoutMs);
     }
 
     // A started program that writes its log into run.log, and the lines in it so far.

@@ -43,15 +43,12 @@ void TestEndToEnd::init()
     QVERIFY(FragmentPeer::waitForFreePort(6666));
     box = std::make_unique<ProgramSandbox>();
     program.reset(box->startLogged());
-    QVERIFY(program->waitForStarted());
 }
 
 void TestEndToEnd::cleanup()
 {
     if (program)
         ProgramSandbox::stop(program.data());
-    program.reset();
-    box.reset();
 }
 
 void TestEndToEnd::sessionAndShutdown()
@@ -154,7 +151,6 @@ void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
     qputenv("CORVANE_SERVICE_ORIGIN", service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", service.caPath().toLocal8Bit());
     program.reset(box->start({}));
-    QVERIFY(program->waitForStarted());
 
     SimRunner sim;
     startSim(sim, {"--serial", serial, "--server-key", QString::fromLatin1(serverKey.toHex())});
