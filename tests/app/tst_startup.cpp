@@ -43,13 +43,12 @@ private:
 void TstStartup::singleInstanceLifeCycle()
 {
     const QString entry = box.path(QStringLiteral("config/autostart/com.corvane.watch.desktop"));
-    const QString folder = box.path(QStringLiteral("config/Corvane/Corvane"));
     QScopedPointer<QProcess> first(box.startLogged());
     QVERIFY(waitForListening(1));
     const QByteArray firstLine = box.readFile("run.log").split('\n').first();
     const QString expected =
         QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\.\\d\\d\\.\\d{4} @ Debug: cfgDir is %1\r$")
-            .arg(QRegularExpression::escape(folder));
+            .arg(QRegularExpression::escape(box.path(QStringLiteral("config/Corvane/Corvane"))));
     QVERIFY2(QRegularExpression(expected).match(QString::fromUtf8(firstLine)).hasMatch(),
              firstLine.constData());
     // The first run makes the autostart entry; its content is the platform test's.
@@ -70,7 +69,7 @@ void TstStartup::singleInstanceLifeCycle()
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
     QCOMPARE(box.logCount("Debug: ~SlAppLogic SlAppLogic(0x"), 1);
-    QVERIFY(QFile::exists(folder + QStringLiteral("/settings.sqlite")));
+    QVERIFY(QFile::exists(box.path(QStringLiteral("config/Corvane/Corvane/settings.sqlite"))));
 
     // The user switched autostart off: later starts leave it so. A killed run leaves the slot
     // to the next.

@@ -25,16 +25,12 @@ private slots:
     void jobReachesTheWatchAndUploadsArrive();
 
 private:
-    static void startSim(SimRunner &sim, const QStringList &extra = {})
-    {
-        // The program opens its port a moment after it starts; the watch keeps trying.
-        sim.start(QStringList{"--reconnect", "--reconnect-delay", "50", "--verbose"} + extra);
-    }
-
     std::unique_ptr<ProgramSandbox> box;
     QScopedPointer<QProcess> program;
 };
 
+// The program opens its port a moment after it starts; the watch keeps trying.
+static const QStringList kRetrying = {"--reconnect", "--reconnect-delay", "50", "--verbose"};
 static const QByteArray kAuthorised = "authorize: gadget authorized with 51 parameters";
 
 void TestEndToEnd::init()
@@ -43,6 +39,8 @@ void TestEndToEnd::init()
     QVERIFY(FragmentPeer::waitForFreePort(6666));
     box = std::make_unique<ProgramSandbox>();
     program.reset(box->startLogged());
+    // Stopped before it runs the program, the forked test would report the signal itself.
+    QVERIFY(program->waitForStarted());
 }
 
 void TestEndToEnd::cleanup()
@@ -54,7 +52,7 @@ void TestEndToEnd::cleanup()
 void TestEndToEnd::sessionAndShutdown()
 {
     SimRunner sim;
-    startSim(sim);
+    sim.start(kRetrying);
     QVERIFY(sim.waitFor(QStringLiteral("key-accepted")));
     QVERIFY(box->waitForLog(kAuthorised));
 
@@ -114,7 +112,7 @@ void TestEndToEnd::replugAfter()
     QFETCH(QString, faultEvent);
     {
         SimRunner first;
-        startSim(first, fault);
+        first.start(kRetrying + fault);
         QVERIFY(first.waitFor(faultEvent));
         QTest::qWait(300);
     }
@@ -124,7 +122,7 @@ void TestEndToEnd::replugAfter()
     for (int round = 1; round <= 2; ++round) {
         const int before = box->logCount(kAuthorised);
         SimRunner sound;
-        startSim(sound);
+        sound.start(kRetrying);
         QVERIFY(sound.waitFor(QStringLiteral("key-accepted")));
         QVERIFY(box->waitForLog(kAuthorised, before + 1));
     }
@@ -151,9 +149,11 @@ void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
     qputenv("CORVANE_SERVICE_ORIGIN", service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", service.caPath().toLocal8Bit());
     program.reset(box->start({}));
+    QVERIFY(program->waitForStarted());
 
     SimRunner sim;
-    startSim(sim, {"--serial", serial, "--server-key", QString::fromLatin1(serverKey.toHex())});
+    sim.start(kRetrying + QStringList{"--serial", serial, "--server-key",
+                                      QString::fromLatin1(serverKey.toHex())});
     // The first job request goes out five seconds after the watch is handed over.
     QVERIFY(sim.waitFor(QStringLiteral("write offset=145 size=1 name=indicBrightness value=77"), 1,
                         20000));
