@@ -22,7 +22,6 @@ public:
     }
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    QString configDir() const { return path(QStringLiteral("config")); }
 
     // The same folders for a program object made inside the test process; the
     // working directory becomes the private home.
@@ -72,6 +71,25 @@ public:
     bool waitForText(const QString &name, const QByteArray &text, int timeoutMs = 10000) const
     {
         return QTest::qWaitFor([&] { return readFile(name).contains(text); }, timeoutMs);
+    }
+
+    // A started program that writes its log into run.log, and the lines in it so far.
+    QProcess *startLogged() { return start({"--debug-file", path(QStringLiteral("run.log"))}); }
+    int logCount(const QByteArray &text) const { return readFile("run.log").count(text); }
+    // Waits until the log holds the text at least that many times; false after the time-out.
+    bool waitForLog(const QByteArray &text, int times = 1) const
+    {
+        return QTest::qWaitFor([&] { return logCount(text) >= times; }, 10000);
+    }
+
+    // Ended the way a desktop ends it: a killed program leaves its single-instance mark behind.
+    static void stop(QProcess *process)
+    {
+        process->terminate();
+        if (!process->waitForFinished(10000)) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
     }
 
 private:

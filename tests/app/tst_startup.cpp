@@ -22,29 +22,19 @@ private slots:
     void withoutLogFileNothingIsWritten();
 
 private:
-    QProcess *start() { return box.start({QStringLiteral("--debug-file"), box.path("run.log")}); }
-    int countInLog(const QByteArray &text) const { return box.readFile("run.log").count(text); }
     // Waits until the program has started listening that many times in all.
     bool waitForListening(int times)
     {
-        return QTest::qWaitFor([&] { return countInLog("localServer.listen true") == times; },
+        return QTest::qWaitFor([&] { return box.logCount("localServer.listen true") == times; },
                                10000);
     }
     // A start while another run holds the slot ends at once, with success.
     void expectRefused()
     {
-        QScopedPointer<QProcess> refused(start());
+        QScopedPointer<QProcess> refused(box.startLogged());
         QVERIFY(refused->waitForFinished(10000));
         QCOMPARE(refused->exitStatus(), QProcess::NormalExit);
         QCOMPARE(refused->exitCode(), 0);
-    }
-    static void stop(QProcess *process)
-    {
-        process->terminate();
-        if (!process->waitForFinished(10000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
     }
 
     ProgramSandbox box;
@@ -52,26 +42,25 @@ private:
 
 void TstStartup::singleInstanceLifeCycle()
 {
-    const QString entry = box.configDir() + QStringLiteral("/autostart/com.corvane.watch.desktop");
-    QScopedPointer<QProcess> first(start());
+    const QString entry = box.path(QStringLiteral("config/autostart/com.corvane.watch.desktop"));
+    QScopedPointer<QProcess> first(box.startLogged());
     QVERIFY(waitForListening(1));
     const QByteArray firstLine = box.readFile("run.log").split('\n').first();
     const QString expected =
         QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\.\\d\\d\\.\\d{4} @ Debug: cfgDir is %1\r$")
-            .arg(QRegularExpression::escape(box.configDir() + QStringLiteral("/Corvane/Corvane")));
+            .arg(QRegularExpression::escape(box.path(QStringLiteral("config/Corvane/Corvane"))));
     QVERIFY2(QRegularExpression(expected).match(QString::fromUtf8(firstLine)).hasMatch(),
              firstLine.constData());
-    QVERIFY(QFileInfo(box.configDir() + QStringLiteral("/Corvane/Corvane")).isDir());
     // The first run makes the autostart entry; its content is the platform test's.
-    QVERIFY(box.waitForText("run.log", "Unknown: This is the first run of this application"));
+    QVERIFY(box.waitForLog("Unknown: This is the first run of this application"));
     QVERIFY(QFile::exists(entry));
 
     for (int attempt = 1; attempt <= 2; ++attempt) {
         expectRefused();
-        QCOMPARE(countInLog("Debug: Application already running"), attempt);
+        QCOMPARE(box.logCount("Debug: Application already running"), attempt);
         // The running one is raised once per refused start.
         QTRY_COMPARE_WITH_TIMEOUT(
-            countInLog("Debug: Another instance was open. Maximize current instance window"),
+            box.logCount("Debug: Another instance was open. Maximize current instance window"),
             attempt, 5000);
     }
     QCOMPARE(first->state(), QProcess::Running);
@@ -79,26 +68,26 @@ void TstStartup::singleInstanceLifeCycle()
     QVERIFY(first->waitForFinished(10000));
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
-    QCOMPARE(countInLog("Debug: ~SlAppLogic SlAppLogic(0x"), 1);
-    QVERIFY(QFile::exists(box.configDir() + QStringLiteral("/Corvane/Corvane/settings.sqlite")));
+    QCOMPARE(box.logCount("Debug: ~SlAppLogic SlAppLogic(0x"), 1);
+    QVERIFY(QFile::exists(box.path(QStringLiteral("config/Corvane/Corvane/settings.sqlite"))));
 
     // The user switched autostart off: later starts leave it so. A killed run leaves the slot
     // to the next.
     QVERIFY(QFile::remove(entry));
-    QScopedPointer<QProcess> second(start());
+    QScopedPointer<QProcess> second(box.startLogged());
     QVERIFY(waitForListening(2));
     second->kill();
     QVERIFY(second->waitForFinished(5000));
-    QScopedPointer<QProcess> next(start());
+    QScopedPointer<QProcess> next(box.startLogged());
     QVERIFY(waitForListening(3));
     QTest::qWait(300);
     QCOMPARE(next->state(), QProcess::Running);
-    QCOMPARE(countInLog("Application already running"), 2);
+    QCOMPARE(box.logCount("Application already running"), 2);
     expectRefused();
-    QCOMPARE(countInLog("Application already running"), 3);
-    stop(next.data());
+    QCOMPARE(box.logCount("Application already running"), 3);
+    ProgramSandbox::stop(next.data());
     QVERIFY(!QFile::exists(entry));
-    QCOMPARE(countInLog("This is the first run"), 1);
+    QCOMPARE(box.logCount("This is the first run"), 1);
 }
 
 // A run killed where segments outlive their process keeps its slot. Once its key file has gone
@@ -150,7 +139,7 @@ void TstStartup::withoutLogFileNothingIsWritten()
     QScopedPointer<QProcess> run(box.start(QStringList()));
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += run->readAllStandardError()).contains("cfgDir is"), 10000);
-    stop(run.data());
+    ProgramSandbox::stop(run.data());
     QVERIFY(!QFile::exists(QStringLiteral(CORVANE_BIN_DIR "/debug.log")));
 }
 

@@ -1,6 +1,8 @@
 #ifndef SIMRUNNER_H
 #define SIMRUNNER_H
 
+#include "../app/processfixture.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -49,13 +51,7 @@ public:
         return traceText;
     }
 
-    void stop()
-    {
-        process.terminate();
-        if (!process.waitForFinished(3000))
-            process.kill();
-        process.waitForFinished(3000);
-    }
+    void stop() { ProgramSandbox::stop(&process); }
 
     QProcess process;
 

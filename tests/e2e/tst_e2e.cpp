@@ -25,57 +25,36 @@ private slots:
     void jobReachesTheWatchAndUploadsArrive();
 
 private:
-    int logCount(const QString &text) const
-    {
-        return QString::fromUtf8(box->readFile(QStringLiteral("run.log"))).count(text);
-    }
-    bool waitForLog(const QString &text, int count = 1) const
-    {
-        return QTest::qWaitFor([&] { return logCount(text) >= count; }, 10000);
-    }
-    static void startSim(SimRunner &sim, const QStringList &extra = {})
-    {
-        // The program opens its port a moment after it starts; the watch keeps trying.
-        sim.start(QStringList{"--reconnect", "--reconnect-delay", "50", "--verbose"} + extra);
-    }
-
     std::unique_ptr<ProgramSandbox> box;
     QScopedPointer<QProcess> program;
 };
 
-static const QString kAuthorised =
-    QStringLiteral("authorize: gadget authorized with 51 parameters");
+// The program opens its port a moment after it starts; the watch keeps trying.
+static const QStringList kRetrying = {"--reconnect", "--reconnect-delay", "50", "--verbose"};
+static const QByteArray kAuthorised = "authorize: gadget authorized with 51 parameters";
 
 void TestEndToEnd::init()
 {
     // Another run may still hold the gadget port; the program would not listen then.
     QVERIFY(FragmentPeer::waitForFreePort(6666));
     box = std::make_unique<ProgramSandbox>();
-    program.reset(
-        box->start({QStringLiteral("--debug-file"), box->path(QStringLiteral("run.log"))}));
+    program.reset(box->startLogged());
+    // Stopped before it runs the program, the forked test would report the signal itself.
     QVERIFY(program->waitForStarted());
 }
 
 void TestEndToEnd::cleanup()
 {
-    // Ended the way a desktop ends it: a killed program leaves its single-instance mark behind,
-    // and the next one would take itself for a second copy.
-    if (program && program->state() != QProcess::NotRunning) {
-        program->terminate();
-        if (!program->waitForFinished(10000))
-            program->kill();
-        program->waitForFinished(5000);
-    }
-    program.reset();
-    box.reset();
+    if (program)
+        ProgramSandbox::stop(program.data());
 }
 
 void TestEndToEnd::sessionAndShutdown()
 {
     SimRunner sim;
-    startSim(sim);
+    sim.start(kRetrying);
     QVERIFY(sim.waitFor(QStringLiteral("key-accepted")));
-    QVERIFY(waitForLog(kAuthorised));
+    QVERIFY(box->waitForLog(kAuthorised));
 
     // One watch at a time: a second one is let in and closed at once, the first stays.
     SimRunner second;
@@ -83,7 +62,7 @@ void TestEndToEnd::sessionAndShutdown()
     QVERIFY(second.process.waitForFinished(10000));
     QCOMPARE(second.count(QStringLiteral("connected")), 1);
     QCOMPARE(second.count(QStringLiteral("attached")), 0);
-    QVERIFY(waitForLog(QStringLiteral("new tcp device available, but device server is disabled")));
+    QVERIFY(box->waitForLog("new tcp device available, but device server is disabled"));
     QTest::qWait(100);
     QCOMPARE(sim.count(QStringLiteral("disconnected")), 0);
 
@@ -93,8 +72,8 @@ void TestEndToEnd::sessionAndShutdown()
     // A sanitizer build reports its findings through the exit code.
     QVERIFY2(program->exitCode() == 0, program->readAllStandardError().right(3000).constData());
     QVERIFY(sim.waitFor(QStringLiteral("detached")));
-    QCOMPARE(logCount(QStringLiteral("GGadget::~GGadget")), 1);
-    QCOMPARE(logCount(kAuthorised), 1);
+    QCOMPARE(box->logCount("GGadget::~GGadget"), 1);
+    QCOMPARE(box->logCount(kAuthorised), 1);
     QCOMPARE(sim.count(QStringLiteral("write ")), 0);
     QCOMPARE(sim.count(QStringLiteral("attached")), 1);
     QCOMPARE(sim.count(QStringLiteral("key-accepted")), 1);
@@ -103,12 +82,10 @@ void TestEndToEnd::sessionAndShutdown()
              QStringLiteral("request-all-data"));
 
     // Every fragment the program sent: four commands, each one fragment for address 84.
-    const QRegularExpression received(QStringLiteral("^recv fragment (.*)$"),
-                                      QRegularExpression::MultilineOption);
-    QStringList fragments;
-    for (auto it = received.globalMatch(sim.trace()); it.hasNext();)
-        fragments << it.next().captured(1);
-    const QString command = QStringLiteral("index=0 count=1 offset=0x54 length=1 payload=0");
+    const QStringList fragments =
+        sim.trace().split('\n').filter(QRegularExpression(QStringLiteral("^recv fragment ")));
+    const QString command =
+        QStringLiteral("recv fragment index=0 count=1 offset=0x54 length=1 payload=0");
     QCOMPARE(fragments, QStringList({command + '3', command + '1', command + '2', command + '4'}));
 }
 
@@ -135,20 +112,19 @@ void TestEndToEnd::replugAfter()
     QFETCH(QString, faultEvent);
     {
         SimRunner first;
-        startSim(first, fault);
+        first.start(kRetrying + fault);
         QVERIFY(first.waitFor(faultEvent));
         QTest::qWait(300);
     }
-    QVERIFY(waitForLog(QStringLiteral("GGadget::~GGadget")));
-    QCOMPARE(program->state(), QProcess::Running);
+    QVERIFY(box->waitForLog("GGadget::~GGadget"));
 
     // Whatever the first watch did, the next one is served in full, and then the one after.
     for (int round = 1; round <= 2; ++round) {
-        const int before = logCount(kAuthorised);
+        const int before = box->logCount(kAuthorised);
         SimRunner sound;
-        startSim(sound);
+        sound.start(kRetrying);
         QVERIFY(sound.waitFor(QStringLiteral("key-accepted")));
-        QVERIFY(waitForLog(kAuthorised, before + 1));
+        QVERIFY(box->waitForLog(kAuthorised, before + 1));
     }
     QCOMPARE(program->state(), QProcess::Running);
 }
@@ -158,8 +134,7 @@ void TestEndToEnd::replugAfter()
 // arrive as uploads.
 void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
 {
-    program->terminate(); // started without the service
-    QVERIFY(program->waitForFinished(10000));
+    ProgramSandbox::stop(program.data()); // started without the service
     const QString idFile = box->useMachineId("fedcba9876543210fedcba9876543210");
     const QByteArray serverKey(24, 'S');
     const QString serial = QStringLiteral("TR31-E2E-JOB1");
@@ -177,7 +152,8 @@ void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
     QVERIFY(program->waitForStarted());
 
     SimRunner sim;
-    startSim(sim, {"--serial", serial, "--server-key", QString::fromLatin1(serverKey.toHex())});
+    sim.start(kRetrying + QStringList{"--serial", serial, "--server-key",
+                                      QString::fromLatin1(serverKey.toHex())});
     // The first job request goes out five seconds after the watch is handed over.
     QVERIFY(sim.waitFor(QStringLiteral("write offset=145 size=1 name=indicBrightness value=77"), 1,
                         20000));
