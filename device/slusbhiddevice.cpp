@@ -3,7 +3,6 @@
 #include <hidapi.h>
 
 #include <QDebug>
-#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -79,9 +78,7 @@ bool SlUSBHidDevice::open(QString path)
 
     readerLost = false;
     readerRunning = true;
-    reader.reset(QThread::create([this, readHandle] { readLoop(readHandle); }));
-    reader->setObjectName(QStringLiteral("hid reader"));
-    reader->start();
+    reader = std::thread([this, readHandle] { readLoop(readHandle); });
     return true;
 }
 
@@ -180,10 +177,8 @@ void SlUSBHidDevice::onReaderStopped()
 void SlUSBHidDevice::shutDown()
 {
     readerRunning = false;
-    if (reader) {
-        reader->wait();
-        reader.reset();
-    }
+    if (reader.joinable())
+        reader.join();
     {
         std::lock_guard<std::mutex> locker(handleMutex);
         if (handle)

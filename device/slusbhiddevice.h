@@ -6,10 +6,9 @@
 #include <QString>
 
 #include <atomic>
-#include <memory>
 #include <mutex>
+#include <thread>
 
-class QThread;
 struct hid_device_;
 typedef struct hid_device_ hid_device;
 
@@ -25,8 +24,9 @@ typedef struct hid_device_ hid_device;
 // reader after its last read.
 //
 // readyRead and readChannelFinished are emitted on the thread the device lives in.
-// The locks are standard mutexes so that the thread sanitizer, which cannot see
-// into the distribution's Qt, sees every ordering between reader and writers.
+// The locks are standard mutexes, and the reader a standard thread joined on shut-down, so
+// that the thread sanitizer, which cannot see into the distribution's Qt, sees every ordering
+// between reader and writers, and the reader's last writes before the device is gone.
 class SlUSBHidDevice : public QIODevice
 {
     Q_OBJECT
@@ -68,7 +68,7 @@ private:
     QBuffer rxBuffer;
     QString m_path;
     int m_openError = 0;
-    std::unique_ptr<QThread> reader;
+    std::thread reader;
 
     // Guards handle and serialises every hidapi call on it.
     std::mutex handleMutex;
