@@ -38,8 +38,9 @@ for target in "${targets[@]}"; do
     jobreply | webreply) leaks=0 ;;
     esac
     # libFuzzer's flag only stops the check after each input; the sanitizer's own check at exit
-    # would still report what such replies leaked over the whole run.
-    if ! ASAN_OPTIONS="detect_leaks=$leaks:${ASAN_OPTIONS:-}" QT_QPA_PLATFORM=offscreen "$builddir/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    # would still report what such replies leaked over the whole run. Ours comes last, as the
+    # sanitizer takes the last value given.
+    if ! ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=$leaks" QT_QPA_PLATFORM=offscreen "$builddir/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
         -detect_leaks="$leaks" \
         -artifact_prefix="$builddir/crashes/$name-" "$corpus" "$seeds/$name" >"$log" 2>&1; then
         echo "$target FAILED, see $log"

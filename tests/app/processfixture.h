@@ -67,12 +67,6 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    // Waits until the file holds the text; false after the time-out.
-    bool waitForText(const QString &name, const QByteArray &text, int timeoutMs = 10000) const
-    {
-        return QTest::qWaitFor([&] { return readFile(name).contains(text); }, timeoutMs);
-    }
-
     // A started program that writes its log into run.log, and the lines in it so far.
     QProcess *startLogged() { return start({"--debug-file", path(QStringLiteral("run.log"))}); }
     int logCount(const QByteArray &text) const { return readFile("run.log").count(text); }

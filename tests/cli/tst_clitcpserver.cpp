@@ -98,6 +98,7 @@ void TestCliTcpServer::oneClientAndTheDevicesField()
     again.write("typed into the void");
     plain->peer->sendPacket(0, QByteArray(85, '\0'));
     QTest::qWait(100);
+    // Still only the three pieces the first watch got above.
     QCOMPARE(plain->peer->packets.size() + watch->peer->packets.size(), 3);
 
     // The watch with the field leaves while the console is open; the next one is used.

@@ -65,7 +65,7 @@ void tst_Catalogue::memoryMap()
 
 void tst_Catalogue::models()
 {
-    appendCatalogue(nullptr); // leaves no tree alone
+    appendCatalogue(nullptr); // no tree: nothing to add to, and no crash
     MirrorTree g(GGadget::basicBlock());
     appendCatalogue(&g.root);
     const QDateTime clock(QDate(2019, 5, 1), QTime(12, 0), Qt::LocalTime);

@@ -166,8 +166,7 @@ qint64 residentKiB(qint64 pid)
 void measureMemory()
 {
     ProgramSandbox box;
-    std::unique_ptr<QProcess> program(
-        box.start({QStringLiteral("--debug-file"), box.path(QStringLiteral("run.log"))}));
+    std::unique_ptr<QProcess> program(box.startLogged());
     if (!program->waitForStarted()) {
         std::printf("memory: %s could not be started\n", qPrintable(ProgramSandbox::program()));
         return;
@@ -177,16 +176,14 @@ void measureMemory()
     SimRunner sim;
     sim.start(
         {QStringLiteral("--reconnect"), QStringLiteral("--reconnect-delay"), QStringLiteral("50")});
-    const bool attached =
-        box.waitForText(QStringLiteral("run.log"), "authorize: gadget authorized with 51");
+    const bool attached = box.waitForLog("authorize: gadget authorized with 51");
     QTest::qWait(1000);
     const qint64 withGadget = residentKiB(program->processId());
     sim.stop();
-    box.waitForText(QStringLiteral("run.log"), "GGadget::~GGadget");
+    box.waitForLog("GGadget::~GGadget");
     QTest::qWait(1000);
     const qint64 after = residentKiB(program->processId());
-    program->terminate();
-    program->waitForFinished(10000);
+    ProgramSandbox::stop(program.get());
     std::printf("memory (VmRSS of corvane): without gadget %lld KiB, with an authorised gadget "
                 "%lld KiB (%+lld KiB), after it left %lld KiB%s\n",
                 idle, withGadget, withGadget - idle, after,
