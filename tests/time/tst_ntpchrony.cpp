@@ -41,22 +41,25 @@ void TestNtpChrony::realReply()
     SlNTPClient client;
     client.setHost(QStringLiteral("127.0.0.1"));
     client.setTimeoutInterval(100);
-    QDateTime result, seen;
+    QDateTime result, seen, sent;
     connect(&client, &SlNTPClient::timeUpdated, this, [&](const QDateTime &time) {
         seen = QDateTime::currentDateTimeUtc();
         result = time;
     });
     // Ask until it answers: it needs a moment to open its socket.
     for (int i = 0; i < 50 && !result.isValid() && m_chronyd.state() == QProcess::Running; ++i) {
+        sent = QDateTime::currentDateTimeUtc();
         client.sendRequest();
         QTRY_VERIFY_WITH_TIMEOUT(result.isValid() || !client.active(), 5000);
     }
     QVERIFY2(result.isValid(),
              qPrintable("chronyd did not answer: " + QString::fromLocal8Bit(m_chronyd.readAll())));
-    // chronyd serves this machine's own clock, so the time to set is the local
-    // clock at arrival, give or take the half round trip.
-    const qint64 error = result.msecsTo(seen);
-    QVERIFY2(qAbs(error) <= 10, qPrintable(QStringLiteral("off by %1 ms").arg(error)));
+    // chronyd serves this machine's own clock, so the time to set lies between the request
+    // and the moment the answer was seen (a busy machine, a sanitizer build, only widen that
+    // window), give or take the milliseconds the timestamps are cut to.
+    const qint64 error = result.msecsTo(seen), window = sent.msecsTo(seen);
+    QVERIFY2(qAbs(error) <= window + 2,
+             qPrintable(QStringLiteral("off by %1 ms in %2 ms").arg(error).arg(window)));
     QCOMPARE(result.timeSpec(), Qt::UTC);
     QVERIFY(!client.active());
 }
