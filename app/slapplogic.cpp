@@ -66,7 +66,10 @@ SlAppLogic::~SlAppLogic()
         // The hub keeps the gadget to the end: a disconnection during the wait must not hand it
         // to a deferred deletion that no event loop will run any more.
         disconnect(m_device, nullptr, this, nullptr);
-        // The link flushes it within a bounded wait of its own as it goes.
+        // A firmware transfer is abandoned first (the watch keeps its old firmware and the
+        // update is offered again next time), so that the detach command is not queued behind
+        // it. The link flushes the command within a bounded wait of its own as it goes.
+        m_device->stopWrites(1000);
         m_device->sendCommand(GGadget::DEVICE_COMMAND_DEATTACHED);
         delete m_device;
         m_device = nullptr;

@@ -109,6 +109,11 @@ qint64 SlUSBHidDevice::readData(char *data, qint64 maxlen)
 
 qint64 SlUSBHidDevice::writeData(const char *data, qint64 len)
 {
+    return writeReport(data, len);
+}
+
+qint64 SlUSBHidDevice::writeReport(const char *data, qint64 len)
+{
     std::lock_guard<std::mutex> locker(handleMutex);
     if (!handle) {
         qDebug() << Q_FUNC_INFO << "write data fail. Device not open";

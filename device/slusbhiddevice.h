@@ -41,6 +41,9 @@ public:
 
     QString path() const;
     int reportSize() const;
+    // Sends one output report; safe from any thread, as it touches no state of the stream.
+    // Returns the bytes of data sent, or -1.
+    qint64 writeReport(const char *data, qint64 len);
     // errno of the last failed open (EACCES when the node's permissions keep us out), else 0.
     int openError() const { return m_openError; }
 

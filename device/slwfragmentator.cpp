@@ -1,5 +1,7 @@
 #include "slwfragmentator.h"
 
+#include "device/slusbhiddevice.h"
+
 #include <QAbstractSocket>
 
 #include <QDebug>
@@ -68,6 +70,10 @@ SlWFragmentator::~SlWFragmentator()
         running = false;
         pauseCondition.notify_all();
     }
+    {
+        std::lock_guard<std::mutex> locker(jobMutex);
+        jobCondition.notify_all();
+    }
 
     // The wait is bounded but never runs the event loop: a deletion that hands control to
     // unrelated events (a new connection, queued reads, other deferred deletions) lets them
@@ -80,13 +86,17 @@ SlWFragmentator::~SlWFragmentator()
         return int(qMax<qint64>(0, left.count()));
     };
 
-    // A writer on another thread learns from its hand-over that the link is gone; it gives
-    // the write lock back as soon as it sees that.
+    // The writer learns from its next hand-over, or before its next fragment, that the link
+    // is gone, and leaves; the device cannot go before it has. A HID write in progress ends
+    // within the system's own time-out.
     while (!writeLock.try_lock()) {
         onRawWriteRequested();
-        QThread::usleep(200);
+        std::unique_lock<std::mutex> locker(jobMutex);
+        idleCondition.wait_for(locker, std::chrono::milliseconds(1));
     }
     writeLock.unlock();
+    if (writer.joinable())
+        writer.join();
     onRawWriteRequested();
 
     // What was written last (the detach command) should still leave before the link closes.
@@ -119,6 +129,64 @@ QIODevice *SlWFragmentator::device() const
     return rawDevice.load();
 }
 
+QVector<QByteArray> SlWFragmentator::cutPacket(quint32 address, const QByteArray &data)
+{
+    QVector<QByteArray> fragments;
+    if (data.isEmpty() || data.size() > MaxPacketSize)
+        return fragments;
+    FHeader header;
+    header.count = static_cast<quint16>((data.size() + MaxPayload - 1) / MaxPayload);
+    header.offset = address;
+    fragments.reserve(header.count);
+    for (int sent = 0; sent < data.size(); sent += MaxPayload) {
+        header.length = static_cast<quint8>(qMin(MaxPayload, data.size() - sent));
+        fragments.append(makeFragment(header, data.constData() + sent, header.length));
+        ++header.index;
+    }
+    return fragments;
+}
+
+bool SlWFragmentator::queueWrite(quint32 address, const QByteArray &data)
+{
+    if (data.isEmpty() || data.size() > MaxPacketSize || !running) {
+        qDebug() << Q_FUNC_INFO << "cannot carry a packet of" << data.size() << "bytes";
+        return false;
+    }
+    std::lock_guard<std::mutex> locker(jobMutex);
+    jobs.push_back(Job{nextJobId++, address, data});
+    writerBusy = true;
+    if (!writer.joinable())
+        writer = std::thread([this] { writerLoop(); });
+    jobCondition.notify_all();
+    return true;
+}
+
+bool SlWFragmentator::stopWrites(int timeoutMs)
+{
+    abandonedJob = runningJob.load();
+    {
+        std::lock_guard<std::mutex> locker(pauseMutex);
+        pauseCondition.notify_all();
+    }
+    // Hand-overs to this thread are carried out meanwhile: the writer may wait for one.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        onRawWriteRequested();
+        std::unique_lock<std::mutex> locker(jobMutex);
+        if (!writerBusy)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        idleCondition.wait_for(locker, std::chrono::milliseconds(1));
+    }
+}
+
+bool SlWFragmentator::isWriting() const
+{
+    std::lock_guard<std::mutex> locker(jobMutex);
+    return writerBusy;
+}
+
 bool SlWFragmentator::transmitPacket(FHeader header, QByteArray payload)
 {
     if (payload.size() > MaxPayload)
@@ -141,10 +209,67 @@ qint64 SlWFragmentator::readData(char *data, qint64 maxlen)
 
 qint64 SlWFragmentator::writeData(const char *data, qint64 len)
 {
+    // The position belongs to the framing's thread; only there is it the caller's own.
+    if (QThread::currentThread() != thread()) {
+        qDebug() << Q_FUNC_INFO << "write from another thread refused: queue it with its address";
+        return -1;
+    }
+    const quint32 address = static_cast<quint32>(pos());
+    {
+        // Behind a queued write, a write waits its turn, so that the watch sees them in order.
+        std::lock_guard<std::mutex> locker(jobMutex);
+        if (writerBusy && len > 0 && len <= MaxPacketSize && running) {
+            jobs.push_back(Job{nextJobId++, address, QByteArray(data, static_cast<int>(len))});
+            jobCondition.notify_all();
+            qDebug() << Q_FUNC_INFO << "write at" << address << "queued behind a transfer";
+            return len;
+        }
+    }
     if (!writeLock.try_lock())
         return 0;
     WriteLockRelease release(writeLock);
+    return sendPacket(address, data, len, 0);
+}
 
+void SlWFragmentator::writerLoop()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> locker(jobMutex);
+            jobCondition.wait(locker, [this] { return !running || !jobs.empty(); });
+            if (!running) {
+                jobs.clear();
+                writerBusy = false;
+                idleCondition.notify_all();
+                return;
+            }
+            job = std::move(jobs.front());
+            jobs.pop_front();
+            runningJob = job.id;
+        }
+        qint64 result = -1;
+        {
+            std::lock_guard<std::mutex> locker(writeLock);
+            result = sendPacket(job.address, job.data.constData(), job.data.size(), job.id);
+        }
+        runningJob = 0;
+        emit writeFinished(job.address, result);
+        std::lock_guard<std::mutex> locker(jobMutex);
+        if (jobs.empty()) {
+            writerBusy = false;
+            idleCondition.notify_all();
+        }
+    }
+}
+
+bool SlWFragmentator::stopped(quint64 jobId) const
+{
+    return !running || (jobId != 0 && abandonedJob.load() == jobId);
+}
+
+qint64 SlWFragmentator::sendPacket(quint32 address, const char *data, qint64 len, quint64 jobId)
+{
     const qint64 state = writeRaw(QByteArray());
     if (state == RawGone)
         return running ? 0 : -1;
@@ -159,42 +284,33 @@ qint64 SlWFragmentator::writeData(const char *data, qint64 len)
         return -1;
     }
 
-    const quint32 offset = static_cast<quint32>(pos());
-    emit dataTransmitted(SlPacketInfo{1, 1, offset, SlPacketInfo::PacketSent,
+    emit dataTransmitted(SlPacketInfo{1, 1, address, SlPacketInfo::PacketSent,
                                       QByteArray(data, static_cast<int>(len))});
-
-    const quint16 count = static_cast<quint16>((len + MaxPayload - 1) / MaxPayload);
-    FHeader header;
-    header.count = count;
-    header.offset = offset;
-    qint64 sent = 0;
+    const QVector<QByteArray> fragments =
+        cutPacket(address, QByteArray::fromRawData(data, static_cast<int>(len)));
+    const int count = fragments.size();
+    const bool here = QThread::currentThread() == thread();
     QVector<QByteArray> batch;
-    for (quint32 index = 0; index < count;) {
-        if (!running)
+    for (int index = 0; index < count;) {
+        if (stopped(jobId))
             return -1;
         const bool paced = m_writeDelay.load() != 0;
-        const quint32 take = paced || QThread::currentThread() == thread()
-                                 ? 1
-                                 : qMin(kBatchFragments, count - index);
-        batch.clear();
-        for (quint32 k = 0; k < take; ++k) {
-            header.index = static_cast<quint16>(index + k);
-            header.length = static_cast<quint8>(qMin<qint64>(MaxPayload, len - sent));
-            batch.append(makeFragment(header, data + sent, header.length));
-            sent += header.length;
-            emit dataTransmitted(
-                SlPacketInfo{count, index + k, offset, SlPacketInfo::FragmentSent, batch.last()});
-        }
+        const int take = paced || here ? 1 : qMin<int>(kBatchFragments, count - index);
+        batch = fragments.mid(index, take);
+        for (int k = 0; k < take; ++k)
+            emit dataTransmitted(SlPacketInfo{quint32(count), quint32(index + k), address,
+                                              SlPacketInfo::FragmentSent, batch.at(k)});
 
         qint64 failed = 0;
         const int whole = writeRawBatch(batch, &failed);
+        // Only what the link took counts as progress.
         for (int k = 0; k < whole; ++k)
-            emit progressChanged(static_cast<float>(index + quint32(k)) * 100.0f /
+            emit progressChanged(static_cast<float>(index + k) * 100.0f /
                                  static_cast<float>(count));
-        index += quint32(whole);
+        index += whole;
         if (whole < batch.size()) {
             if (failed == RawGone)
-                return running ? 0 : -1;
+                return running && !stopped(jobId) ? 0 : -1;
             // Closed under us, or the write failed because the link went away
             // before its owner noticed: either way the rest cannot follow.
             qDebug() << Q_FUNC_INFO << "could not write data, device not open";
@@ -206,7 +322,7 @@ qint64 SlWFragmentator::writeData(const char *data, qint64 len)
     return len;
 }
 
-// A fragment from a writer on another thread, carried out on the link's thread.
+// A fragment from the writer thread, carried out on the link's thread.
 // Everything crosses under the hand-over's own mutex, never inside a posted
 // event, so that the thread sanitizer sees the ordering.
 struct SlWFragmentator::Handover
@@ -236,6 +352,31 @@ int SlWFragmentator::writeRawBatch(const QVector<QByteArray> &fragments, qint64 
             const qint64 result = writeRawHere(fragment);
             if (result != fragment.size()) {
                 *failed = result;
+                break;
+            }
+            ++whole;
+        }
+        return whole;
+    }
+
+    // Once the framing is going, nobody is left to carry out a hand-over.
+    QIODevice *device = rawDevice.load();
+    if (!device || !running) {
+        *failed = RawGone;
+        return 0;
+    }
+    // A HID link takes reports from any thread; the writer keeps them off the interface's.
+    if (auto *hid = qobject_cast<SlUSBHidDevice *>(device)) {
+        int whole = 0;
+        for (const QByteArray &fragment : fragments) {
+            const qint64 result =
+                fragment.isEmpty() ? 0 : hid->writeReport(fragment.constData(), fragment.size());
+            if (!rawDevice.load()) {
+                *failed = RawGone;
+                return whole;
+            }
+            if (result != fragment.size()) {
+                *failed = result < 0 ? qint64(RawClosed) : result;
                 break;
             }
             ++whole;
@@ -302,7 +443,10 @@ void SlWFragmentator::pause()
         return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
     std::unique_lock<std::mutex> locker(pauseMutex);
-    pauseCondition.wait_until(locker, deadline, [this] { return !running; });
+    pauseCondition.wait_until(locker, deadline, [this] {
+        const quint64 job = runningJob.load();
+        return !running || (job != 0 && abandonedJob.load() == job);
+    });
 }
 
 void SlWFragmentator::onDeviceReadyRead()

@@ -14,15 +14,18 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 // Carries packets of any length over a link of fixed 32-byte fragments: each
 // write becomes one packet, incoming fragments are reassembled and readyRead
 // fires once per complete packet.
 //
-// Packet writes may come from any thread. The raw device is only ever touched on
-// the fragmentator's own thread: a writer on another thread hands each fragment
-// over and waits for it, so that thread's event loop must keep running while a
-// write from elsewhere is in progress.
+// A write through the QIODevice interface goes to the position it was given and leaves on the
+// calling (the framing's own) thread. A long packet, such as a firmware image, is queued with
+// its address instead and leaves from the framing's writer thread, so that no seek made for
+// another write can move it and the interface stays responsive; writes made meanwhile wait
+// behind it in order. A HID link is written from the writer thread directly; any other link
+// only on the framing's thread, to which the writer hands its fragments.
 class SlWFragmentator : public QIODevice
 {
     Q_OBJECT
@@ -40,9 +43,25 @@ public:
     quint32 writeDelay() const;
     QIODevice *device() const;
 
+    // The wire fragments of one packet for address; none for an empty packet or one longer
+    // than a fragment count can describe.
+    static QVector<QByteArray> cutPacket(quint32 address, const QByteArray &data);
+
+    // Queues one packet for the writer thread and returns at once: false when it cannot be
+    // carried. Progress comes by progressChanged, the outcome by writeFinished. Called on the
+    // framing's own thread.
+    bool queueWrite(quint32 address, const QByteArray &data);
+    // Abandons the queued write in progress (writes queued behind it still go out) and waits,
+    // bounded, until the writer is idle; false when it still is not.
+    bool stopWrites(int timeoutMs);
+    bool isWriting() const;
+
 signals:
     void dataTransmitted(SlPacketInfo packetInfo);
     void progressChanged(float progress);
+    // A queued write ended: result is its size when every fragment went out, 0 when the link
+    // refused one, -1 when it was stopped. Emitted from the writer thread.
+    void writeFinished(quint32 address, qint64 result);
 
 public slots:
     bool transmitPacket(FHeader header, QByteArray payload);
@@ -59,9 +78,20 @@ private slots:
 
 private:
     struct Handover;
+    struct Job
+    {
+        quint64 id;
+        quint32 address;
+        QByteArray data;
+    };
 
     enum RawResult : qint64 { RawGone = -2, RawClosed = -3 };
 
+    // Sends one packet with the write lock held; returns its size, 0 or -1. jobId is 0 for a
+    // write on the framing's thread.
+    qint64 sendPacket(quint32 address, const char *data, qint64 len, quint64 jobId);
+    void writerLoop();
+    bool stopped(quint64 jobId) const;
     qint64 writeRaw(const QByteArray &fragment);
     // Writes the fragments in order on the link's thread and stops at the first that does not
     // go out whole; returns how many did, and that one's result in *failed.
@@ -88,9 +118,23 @@ private:
     // Guards the writer's pause, so that the destructor can cut it short.
     std::mutex pauseMutex;
     std::condition_variable pauseCondition;
-    // Guards handovers: fragments from writers on other threads, waiting for this thread.
+    // Guards handovers: fragments from the writer thread, waiting for this thread.
     std::mutex handoverMutex;
     std::deque<std::shared_ptr<Handover>> handovers;
+
+    // Guards jobs, writerBusy and nextJobId; jobCondition wakes the writer, idleCondition
+    // those who wait for it to finish.
+    mutable std::mutex jobMutex;
+    std::condition_variable jobCondition;
+    std::condition_variable idleCondition;
+    std::deque<Job> jobs;
+    // From the moment a job is queued until the writer has finished the last one.
+    bool writerBusy = false;
+    quint64 nextJobId = 1;
+    // The job the writer is sending, and the one stopWrites abandoned.
+    std::atomic<quint64> runningJob{0};
+    std::atomic<quint64> abandonedJob{0};
+    std::thread writer;
 };
 
 #endif // SLWFRAGMENTATOR_H

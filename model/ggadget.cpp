@@ -31,6 +31,7 @@ GGadget::GGadget(QIODevice *device, QObject *parent)
     connect(m_link, &QIODevice::readyRead, this, &GGadget::onDeviceReadyRead);
     connect(m_link, &SlWFragmentator::dataTransmitted, this, &GGadget::dataTransmitted);
     connect(m_link, &SlWFragmentator::progressChanged, this, &GGadget::updateProgressChanged);
+    connect(m_link, &SlWFragmentator::writeFinished, this, &GGadget::onWriteFinished);
     if (device) {
         connect(device, &QIODevice::readChannelFinished, this, &GGadget::onDeviceDisconnected);
         // A reset connection ends without end of input; the session must still end.
@@ -203,11 +204,30 @@ QVariantMap GGadget::statisticsModel() const
 
 bool GGadget::writeFirmware(const QByteArray &data, qint64 offset)
 {
-    const qint32 address = qint32(quint32(FirmwareBase + offset));
-    if (!m_link->seek(address))
+    // The address travels with the data: a seek made for a parameter meanwhile cannot move it,
+    // and nothing may wrap below the firmware area into parameter memory.
+    if (offset < 0 || FirmwareBase + offset + data.size() > qint64(0xFFFFFFFFu)) {
+        qDebug() << "writeFirmware: offset out of range" << offset;
         return false;
+    }
+    return m_link->queueWrite(quint32(FirmwareBase + offset), data);
+}
+
+bool GGadget::stopWrites(int timeoutMs)
+{
+    return m_link->stopWrites(timeoutMs);
+}
+
+void GGadget::onWriteFinished(quint32 address, qint64 result)
+{
+    if (address < FirmwareBase)
+        return;
     // A transfer cut short (the watch gone, a refused write) is no accepted image.
-    return m_link->write(data) == data.size();
+    const int error = result > 0   ? ERROR_NONE
+                      : result < 0 ? ERROR_WRITE_STOPPED
+                                   : ERROR_WRITE_FAILED;
+    qDebug() << "writeFirmware: finished with" << result << "error" << error;
+    emit firmwareWritten(error);
 }
 
 void GGadget::setWriteDelay(int delay)

@@ -60,8 +60,8 @@ public:
     enum TimeFormat { DEVICE_TIME_FORMAT_12H = 0, DEVICE_TIME_FORMAT_24H = 1 };
     Q_ENUM(TimeFormat)
 
-    // Outcome codes for queued signals of firmware writes; nothing reports them yet.
-    enum Error { ERROR_NONE = 0, ERROR_WRITE_FAILED = 1 };
+    // Outcome codes of firmware writes (firmwareWritten).
+    enum Error { ERROR_NONE = 0, ERROR_WRITE_FAILED = 1, ERROR_WRITE_STOPPED = 2 };
     Q_ENUM(Error)
 
     // Packets addressed here and above belong to the firmware area, never to the mirror.
@@ -94,7 +94,11 @@ public:
     bool authorize(const SlDeviceRecord &record);
     QVariantMap paramsModel() const;
     QVariantMap statisticsModel() const;
+    // Queues data for the firmware area at offset and returns at once: false when it cannot
+    // be carried. Progress comes by updateProgressChanged, the outcome by firmwareWritten.
     bool writeFirmware(const QByteArray &data, qint64 offset);
+    // Abandons a firmware write in progress and waits, bounded, until the link is idle.
+    bool stopWrites(int timeoutMs);
     // The parameter memory as received so far.
     QByteArray mirrorData() const { return m_mirror.data(); }
 
@@ -115,6 +119,8 @@ signals:
     void anyPropertyChanged();
     void updateProgressChanged(float progress);
     bool directWrite(FHeader header, QByteArray data);
+    // A firmware write ended; error is one of Error.
+    void firmwareWritten(int error);
 
 public slots:
     void setWriteDelay(int delay);
@@ -124,6 +130,7 @@ private slots:
     void onDeviceReadyRead();
     void onDeviceDisconnected();
     void onKeyAccepted();
+    void onWriteFinished(quint32 address, qint64 result);
 
 private:
     void basicInit();

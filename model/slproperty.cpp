@@ -367,12 +367,18 @@ void SlProperty::setValue(const QVariant &v)
     if (m_flags & PROPERTY_FLAG_IMMEDIATE) {
         m_value = v;
         emit valueChanged(m_value);
+        // A receiver of the signal may have written through the shared link meanwhile.
+        device->seek(m_offset);
+    }
+    const qint64 written = device->write(bytes);
+    // Only bytes the watch was sent are believed held there; a refused write is tried again
+    // with the same value.
+    if (written != bytes.size()) {
+        qDebug() << "can`t set value: write failed for" << m_name;
+        return;
     }
     m_rawData = bytes;
     m_rawKnown = true;
-    // A receiver of the signal above may have written through the shared link meanwhile.
-    device->seek(m_offset);
-    device->write(bytes);
 }
 
 void SlProperty::dataUpdated(qint64 offset, qint64 size)

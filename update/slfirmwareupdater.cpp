@@ -10,23 +10,24 @@
 
 #include <QDebug>
 #include <QFile>
-#include <QThread>
-#include <QThreadPool>
 #include <QtEndian>
+
+namespace {
+constexpr int kSettleMs = 2000;
+} // namespace
 
 SlFirmwareUpdater::SlFirmwareUpdater(QObject *parent)
     : QObject(parent)
 {
     qRegisterMetaType<GGadget::Error>("GGadget::Error");
     qRegisterMetaType<SlPacketInfo>("SlPacketInfo");
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(kSettleMs);
+    connect(&m_settle, &QTimer::timeout, this, &SlFirmwareUpdater::onSettled);
 }
 
-SlFirmwareUpdater::~SlFirmwareUpdater()
-{
-    // A worker still settling after its transfer reports back to this object.
-    while (m_writing.load())
-        QThread::msleep(10);
-}
+// Nothing to wait for: the transfer belongs to the watch's link, which stops it when it goes.
+SlFirmwareUpdater::~SlFirmwareUpdater() = default;
 
 SlFirmwareVer SlFirmwareUpdater::gadgetVersion(GGadget *gadget)
 {
@@ -76,6 +77,9 @@ void SlFirmwareUpdater::setProgress(float progress)
 
 void SlFirmwareUpdater::deviceChanged(GGadget *device)
 {
+    if (m_updating && device != m_target)
+        finishUpdate(false, tr("The watch was disconnected during the update. Connect it again "
+                               "to try once more."));
     if (device)
         connect(device, &GGadget::isAuthorizedChanged, this,
                 &SlFirmwareUpdater::deviceReadyToUpdate, Qt::UniqueConnection);
@@ -141,6 +145,10 @@ void SlFirmwareUpdater::loadImage(const QByteArray &image)
     data.append(checksum, 4);
     m_firmware.close();
     m_firmware.setData(data);
+    if (!m_status.isEmpty()) {
+        m_status.clear();
+        emit statusChanged(m_status);
+    }
     setProgress(0);
     setIsUpdateAvailable(true);
 }
@@ -148,39 +156,69 @@ void SlFirmwareUpdater::loadImage(const QByteArray &image)
 void SlFirmwareUpdater::startUpdate()
 {
     GGadget *gadget = m_appLogic ? m_appLogic->device() : nullptr;
-    if (!gadget || m_writing.exchange(true))
+    if (!gadget || m_updating)
         return;
     connect(gadget, &GGadget::updateProgressChanged, this, &SlFirmwareUpdater::setProgress,
             Qt::UniqueConnection);
-    // The worker gets its own copy: the buffer stays the main thread's.
-    m_firmware.open(QIODevice::ReadOnly);
-    m_pending = m_firmware.readAll();
-    m_firmware.close();
+    connect(gadget, &GGadget::firmwareWritten, this, &SlFirmwareUpdater::onFirmwareWritten,
+            Qt::UniqueConnection);
     m_target = gadget;
-    // Followed on this thread, so that the verdict below knows whether this watch is still here.
-    QPointer<GGadget> watched(gadget);
-    QThreadPool::globalInstance()->start([this, watched]() { updateProcess(watched); });
+    m_updating = true;
+    setProgress(0);
+    emit isUpdatingChanged(true);
+    updateProcess();
 }
 
-void SlFirmwareUpdater::updateProcess(QPointer<GGadget> watched)
+void SlFirmwareUpdater::updateProcess()
 {
-    GGadget *gadget = m_target;
-    const bool written = gadget && gadget->writeFirmware(m_pending, 0);
-    if (written)
-        QThread::sleep(2);
+    if (!m_target)
+        return;
+    m_firmware.open(QIODevice::ReadOnly);
+    const QByteArray image = m_firmware.readAll();
+    m_firmware.close();
+    if (!m_target->writeFirmware(image, 0))
+        finishUpdate(false, tr("The firmware could not be sent to the watch. Try again."));
+}
+
+void SlFirmwareUpdater::onFirmwareWritten(int error)
+{
+    if (!m_updating || sender() != m_target.data())
+        return;
+    if (error != GGadget::ERROR_NONE) {
+        finishUpdate(false, tr("The watch did not take the firmware: the transfer was cut "
+                               "short. Keep the watch connected and try again."));
+        return;
+    }
     // A link buffers what it is given: the whole image can be written while the watch is
-    // already leaving. Only a watch that is still connected after the pause took it; and a
-    // watch plugged in meanwhile keeps its own offer.
-    QMetaObject::invokeMethod(
-        this,
-        [this, watched, written]() {
-            if (written && watched && m_appLogic && m_appLogic->device() == watched.data())
-                setIsUpdateAvailable(false);
-            else
-                qDebug() << "updateProcess: the watch did not take the image";
-        },
-        Qt::QueuedConnection);
-    m_writing.store(false);
+    // already leaving. Only a watch that is still connected after the pause took it.
+    m_settle.start();
+}
+
+void SlFirmwareUpdater::onSettled()
+{
+    if (!m_updating)
+        return;
+    if (m_target && m_appLogic && m_appLogic->device() == m_target.data())
+        finishUpdate(true, tr("The firmware was updated."));
+    else
+        finishUpdate(false, tr("The watch was disconnected during the update. Connect it again "
+                               "to try once more."));
+}
+
+void SlFirmwareUpdater::finishUpdate(bool taken, const QString &status)
+{
+    m_settle.stop();
+    if (!taken)
+        qDebug() << "updateProcess: the watch did not take the image";
+    m_target.clear();
+    m_updating = false;
+    if (m_status != status) {
+        m_status = status;
+        emit statusChanged(m_status);
+    }
+    if (taken)
+        setIsUpdateAvailable(false);
+    emit isUpdatingChanged(false);
 }
 
 void SlFirmwareUpdater::cancel()

@@ -6,10 +6,10 @@
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
+#include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
-
-#include <atomic>
 
 class GGadget;
 class SlServiceHub;
@@ -23,6 +23,8 @@ class SlFirmwareUpdater : public QObject
     Q_PROPERTY(SlServiceHub *appLogic READ appLogic WRITE setAppLogic NOTIFY appLogicChanged)
     Q_PROPERTY(bool isUpdateAvailable READ isUpdateAvailable NOTIFY isUpdateAvailableChanged)
     Q_PROPERTY(float progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(bool isUpdating READ isUpdating NOTIFY isUpdatingChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
 
 public:
     // Downloads of this class carry it, so that their replies are told from others'.
@@ -36,8 +38,11 @@ public:
     float progress() const { return m_progress; }
     // The image and its checksum as they will be written.
     QByteArray firmware() const { return m_firmware.data(); }
-    // Worker tasks still running (the transfer and its 2 s settling time).
-    bool isWriting() const { return m_writing.load(); }
+    // From the start of a transfer until its outcome is known (after the watch's 2 s to settle).
+    bool isUpdating() const { return m_updating; }
+    bool isWriting() const { return m_updating; }
+    // What became of the last transfer, in a sentence for the user; empty before the first.
+    QString status() const { return m_status; }
 
     // The firmware version a gadget reports, (0, 0, 0) when it has none.
     static SlFirmwareVer gadgetVersion(GGadget *gadget);
@@ -46,6 +51,8 @@ signals:
     void appLogicChanged(SlServiceHub *appLogic);
     void isUpdateAvailableChanged(bool isUpdateAvailable);
     void progressChanged(float progress);
+    void isUpdatingChanged(bool isUpdating);
+    void statusChanged(QString status);
 
 public slots:
     void setAppLogic(SlServiceHub *appLogic);
@@ -60,18 +67,22 @@ private slots:
     void deviceReadyToUpdate();
     void firmwareVersionReceived(QVariant tag, int error);
     void firmwareReceived(QUrl url, QVariant tag, QByteArray &data, int error);
-    void updateProcess(QPointer<GGadget> watched);
+    void updateProcess();
+    void onFirmwareWritten(int error);
+    void onSettled();
 
 private:
     void loadImage(const QByteArray &image);
+    void finishUpdate(bool taken, const QString &status);
 
     QPointer<SlServiceHub> m_appLogic;
     QBuffer m_firmware;
     bool m_isUpdateAvailable = false;
     float m_progress = 0;
-    // What the next worker task writes, and to which gadget; set on the main thread before it
-    // starts.
-    QByteArray m_pending;
-    GGadget *m_target = nullptr;
-    std::atomic<bool> m_writing{false};
+    // The watch being written to.
+    QPointer<GGadget> m_target;
+    bool m_updating = false;
+    QString m_status;
+    // The watch's time to take the image before it counts as updated.
+    QTimer m_settle;
 };

@@ -9,7 +9,9 @@ BackgroundPageTemplate {
 
     // The firmware updater (set by the window).
     property var firmwareUpdater: null
-    property bool updating: false
+    readonly property bool updating: firmwareUpdater ? firmwareUpdater.isUpdating : false
+    // What became of the last try, when there was one.
+    readonly property string status: firmwareUpdater ? firmwareUpdater.status : ""
 
     objectName: "firmwareUpdatePage"
 
@@ -26,7 +28,7 @@ BackgroundPageTemplate {
         anchors.topMargin: 400
         font.pixelSize: Helper.fontSizeScale(20)
         text: page.updating ? "Updating in progress. Do not disconnect device"
-                            : "New firmware version is available"
+                            : page.status !== "" ? page.status : "New firmware version is available"
     }
     Row {
         anchors.horizontalCenter: parent.horizontalCenter
@@ -44,10 +46,7 @@ BackgroundPageTemplate {
             objectName: "updateFirmwareButton"
             text: "update firmware"
             style: GlobalStyles.newButtonStyle
-            onClicked: {
-                page.updating = true
-                page.firmwareUpdater.startUpdate()
-            }
+            onClicked: page.firmwareUpdater.startUpdate()
         }
     }
     ProgressBar {

@@ -62,10 +62,12 @@ private slots:
     void reassembly();
     void tcpFragmentsCutAnywhere();
     void deletedFromReadyRead();
-    void concurrentWriteReturnsZero();
-    void concurrentWritersNeverInterleave();
-    void workerWriteStopsAtTheFirstFailedFragment();
-    void destructionStopsWorkerWrite();
+    void transferKeepsItsAddress();
+    void transferStopsAtTheFirstFailedFragment();
+    void stoppedTransfer_data();
+    void stoppedTransfer();
+    void cutPacket_data();
+    void cutPacket();
 };
 
 void tst_SlWFragmentator::write_data()
@@ -285,92 +287,120 @@ void tst_SlWFragmentator::deletedFromReadyRead()
     QCOMPARE(packets, 1);
 }
 
-void tst_SlWFragmentator::concurrentWriteReturnsZero()
+// A transfer keeps the address it was queued with, whatever is sought and written meanwhile;
+// writes made during it wait behind it and keep their own addresses; another thread may not
+// use the position at all.
+void tst_SlWFragmentator::transferKeepsItsAddress()
 {
     auto *raw = new RawLink;
     SlWFragmentator framing(raw);
-    qint64 second = 99;
-    // While the first packet is on its way, a second writer tries its luck.
+    QSignalSpy finished(&framing, &SlWFragmentator::writeFinished);
+    const QByteArray image = pattern(300 * 23);
+    qint64 during = 99, foreign = 99;
     raw->afterWrite = [&] {
-        if (raw->writes.size() == 1)
-            std::thread([&] { second = framing.write("other"); }).join();
+        if (raw->writes.size() != 40)
+            return;
+        framing.seek(9);
+        during = framing.write("param");
+        std::thread([&] { foreign = framing.write("other"); }).join();
     };
-    QCOMPARE(framing.write(pattern(40)), qint64(40));
-    QCOMPARE(second, qint64(0));
-    QCOMPARE(raw->writes.size(), 2);
+    QVERIFY(framing.queueWrite(0x100000, image));
+    QVERIFY(framing.isWriting());
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(finished.at(0).at(1).toLongLong(), qint64(image.size()));
+    QCOMPARE(finished.at(1).at(0).toUInt(), 9u);
+    QCOMPARE(during, qint64(5));
+    QCOMPARE(foreign, qint64(-1));
+    QTRY_VERIFY(!framing.isWriting());
+    QCOMPARE(QByteArray(raw->writes.mid(0, 300).join()), packetFragments(0x100000, image));
+    QCOMPARE(raw->writes.size(), 301);
+    QCOMPARE(raw->writes.last(), fragment(0, 1, 9, "param"));
+    // Idle again: a write goes out at once, at the position given.
+    framing.seek(12);
+    QCOMPARE(framing.write("now"), qint64(3));
+    QCOMPARE(raw->writes.last(), fragment(0, 1, 12, "now"));
+    QCOMPARE(finished.count(), 2); // a direct write is not reported
 }
 
-void tst_SlWFragmentator::concurrentWritersNeverInterleave()
-{
-    auto *raw = new RawLink;
-    SlWFragmentator framing(raw);
-    constexpr int kPackets = 40;
-    std::atomic<int> done{0}, failed{0};
-    // A refused write (0) is tried again; anything else but the whole packet is a failure.
-    auto writer = [&](char mark) {
-        for (int i = 0; i < kPackets && failed == 0;) {
-            const qint64 result = framing.write(QByteArray(50, mark));
-            i += result == 50;
-            failed += result != 50 && result != 0;
-            QThread::yieldCurrentThread();
-        }
-        ++done;
-    };
-    std::thread first(writer, 'A'), second(writer, 'B');
-    QTRY_VERIFY_WITH_TIMEOUT(done == 2 || failed > 0, 20000);
-    first.join();
-    second.join();
-    QCOMPARE(failed.load(), 0);
-    // Each packet's three fragments in a row, all of one writer.
-    QCOMPARE(raw->writes.size(), 2 * kPackets * 3);
-    for (int i = 0; i < raw->writes.size(); ++i) {
-        const QByteArray &wire = raw->writes.at(i);
-        QCOMPARE(int(FHeader::fromBytes(wire.constData()).index), i % 3);
-        QCOMPARE(wire.at(9), raw->writes.at(i - i % 3).at(9));
-    }
-}
-
-void tst_SlWFragmentator::workerWriteStopsAtTheFirstFailedFragment()
+void tst_SlWFragmentator::transferStopsAtTheFirstFailedFragment()
 {
     auto *raw = new RawLink;
     SlWFragmentator framing(raw);
     QSignalSpy progress(&framing, &SlWFragmentator::progressChanged);
-    // The link breaks within one of the batches of fragments a worker hands over.
+    QSignalSpy finished(&framing, &SlWFragmentator::writeFinished);
+    // The link breaks within one of the batches of fragments the writer hands over.
     raw->afterWrite = [raw] {
         if (raw->writes.size() == 300)
             raw->forceResult = true;
     };
-    std::atomic<qint64> result{99};
-    std::thread writer([&] { result = framing.write(QByteArray(600 * 23, 'w')); });
-    QTRY_VERIFY(result.load() != 99);
-    writer.join();
-    QCOMPARE(result.load(), qint64(0));
+    QVERIFY(framing.queueWrite(0, QByteArray(600 * 23, 'w')));
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(1).toLongLong(), qint64(0));
     QCOMPARE(raw->writes.size(), 300);
     for (int i = 0; i < raw->writes.size(); ++i)
         QCOMPARE(raw->writes.at(i), fragment(quint16(i), 600, 0, QByteArray(23, 'w')));
+    // Only the fragments the link took count as progress.
     QTRY_COMPARE(progress.count(), 299);
 }
 
-// A paced worker write waits after each fragment; the destructor cuts that wait short and
-// nothing follows it.
-void tst_SlWFragmentator::destructionStopsWorkerWrite()
+// A paced transfer waits after each fragment. Stopping it, or deleting the framing, cuts that
+// wait short and nothing of it follows; a stopped transfer lets what waited behind it go out.
+void tst_SlWFragmentator::stoppedTransfer_data()
 {
+    QTest::addColumn<bool>("destroy");
+    QTest::newRow("stopWrites") << false;
+    QTest::newRow("destruction") << true;
+}
+
+void tst_SlWFragmentator::stoppedTransfer()
+{
+    QFETCH(bool, destroy);
     auto *raw = new RawLink;
     auto *framing = new SlWFragmentator(raw);
-    framing->setWriteDelay(3000);
-    std::atomic<int> sent{0}; // the link goes with the framing
-    raw->afterWrite = [&sent] {
-        ++sent;
-    };
-    std::atomic<qint64> result{99};
-    std::thread writer([framing, &result] { result = framing->write(QByteArray(1000, 'f')); });
-    QTRY_VERIFY(sent.load() >= 1);
-    QTest::qWait(50); // far shorter than the pause
+    framing->setWriteDelay(1000);
+    QSignalSpy finished(framing, &SlWFragmentator::writeFinished);
+    QVERIFY(framing->queueWrite(0x100000, QByteArray(1000, 'f')));
+    QTRY_COMPARE(raw->writes.size(), 1);
+    QCOMPARE(framing->write("behind"), qint64(6));
+    if (destroy) {
+        delete framing; // the link goes with it
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(1).toLongLong(), qint64(-1));
+        return;
+    }
+    QVERIFY(framing->stopWrites(5000));
+    QCOMPARE(finished.count(), 2);
+    QCOMPARE(finished.at(0).at(1).toLongLong(), qint64(-1));
+    QCOMPARE(raw->writes.size(), 2);
+    QCOMPARE(raw->writes.last(), fragment(0, 1, 0, "behind"));
     delete framing;
-    QTRY_VERIFY(result.load() != 99);
-    writer.join();
-    QCOMPARE(result.load(), qint64(-1));
-    QCOMPARE(sent.load(), 1); // the pause held the second fragment back
+}
+
+void tst_SlWFragmentator::cutPacket_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<int>("fragments");
+    QTest::newRow("empty") << 0 << 0x100000u << 0;
+    QTest::newRow("1 byte") << 1 << 0x100000u << 1;
+    QTest::newRow("exact multiple") << 46 << 7u << 2;
+    QTest::newRow("short last") << 47 << 0xFFFFFFF0u << 3;
+    QTest::newRow("~1 MB") << 1000004 << 0x100000u << 43479;
+    QTest::newRow("longest") << int(SlWFragmentator::MaxPacketSize) << 0x100000u << 65535;
+    QTest::newRow("out of range") << int(SlWFragmentator::MaxPacketSize) + 1 << 0x100000u << 0;
+}
+
+// Every fragment carries the address and count of its packet, whatever the size.
+void tst_SlWFragmentator::cutPacket()
+{
+    QFETCH(int, size);
+    QFETCH(quint32, address);
+    QFETCH(int, fragments);
+    const QByteArray data = pattern(size);
+    const QVector<QByteArray> cut = SlWFragmentator::cutPacket(address, data);
+    QCOMPARE(cut.size(), fragments);
+    if (fragments > 0)
+        QCOMPARE(QByteArray(cut.toList().join()), packetFragments(address, data));
 }
 
 QTEST_GUILESS_MAIN(tst_SlWFragmentator)

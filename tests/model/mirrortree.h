@@ -30,10 +30,14 @@ public:
     }
 
     QVector<Packet> packets;
+    // Writes are refused (nothing taken) while set, as by a link that went away.
+    bool refuse = false;
 
 protected:
     qint64 writeData(const char *data, qint64 len) override
     {
+        if (refuse)
+            return 0;
         packets.append({pos(), QByteArray(data, int(len))});
         if (m_events)
             m_events->append(QStringLiteral("write@%1").arg(pos()));

@@ -199,6 +199,12 @@ void tst_SlProperty::writes()
     // An update hands a variable-length field the raw bytes of the range, zeros included.
     t.root.dataUpdated(9, 3);
     QCOMPARE(t["v"]->value().toByteArray(), hex("616200"));
+    // A write the link refused is not believed held: the same value goes out again.
+    t.link.refuse = true;
+    t["n"]->setValue(7);
+    t.link.refuse = false;
+    t["n"]->setValue(7);
+    QCOMPARE(t.link.packets.last().data, hex("0700"));
 }
 
 void tst_SlProperty::oddNodes()
