@@ -98,6 +98,8 @@ SlWFragmentator::~SlWFragmentator()
     if (writer.joinable())
         writer.join();
     onRawWriteRequested();
+    // The end of a write cut short is still told to whoever listens.
+    onWriterReports();
 
     // What was written last (the detach command) should still leave before the link closes.
     if (auto *socket = qobject_cast<QAbstractSocket *>(device)) {
@@ -172,12 +174,16 @@ bool SlWFragmentator::stopWrites(int timeoutMs)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         onRawWriteRequested();
-        std::unique_lock<std::mutex> locker(jobMutex);
-        if (!writerBusy)
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        idleCondition.wait_for(locker, std::chrono::milliseconds(1));
+        {
+            std::unique_lock<std::mutex> locker(jobMutex);
+            if (writerBusy && std::chrono::steady_clock::now() < deadline) {
+                idleCondition.wait_for(locker, std::chrono::milliseconds(1));
+                continue;
+            }
+        }
+        // What the writer reported, the end of the abandoned write included, is heard now.
+        onWriterReports();
+        return !isWriting();
     }
 }
 
@@ -254,7 +260,11 @@ void SlWFragmentator::writerLoop()
             result = sendPacket(job.address, job.data.constData(), job.data.size(), job.id);
         }
         runningJob = 0;
-        emit writeFinished(job.address, result);
+        Report finished;
+        finished.kind = Report::Finished;
+        finished.address = job.address;
+        finished.result = result;
+        report(std::move(finished));
         std::lock_guard<std::mutex> locker(jobMutex);
         if (jobs.empty()) {
             writerBusy = false;
@@ -284,8 +294,8 @@ qint64 SlWFragmentator::sendPacket(quint32 address, const char *data, qint64 len
         return -1;
     }
 
-    emit dataTransmitted(SlPacketInfo{1, 1, address, SlPacketInfo::PacketSent,
-                                      QByteArray(data, static_cast<int>(len))});
+    reportInfo(SlPacketInfo{1, 1, address, SlPacketInfo::PacketSent,
+                            QByteArray(data, static_cast<int>(len))});
     const QVector<QByteArray> fragments =
         cutPacket(address, QByteArray::fromRawData(data, static_cast<int>(len)));
     const int count = fragments.size();
@@ -298,15 +308,18 @@ qint64 SlWFragmentator::sendPacket(quint32 address, const char *data, qint64 len
         const int take = paced || here ? 1 : qMin<int>(kBatchFragments, count - index);
         batch = fragments.mid(index, take);
         for (int k = 0; k < take; ++k)
-            emit dataTransmitted(SlPacketInfo{quint32(count), quint32(index + k), address,
-                                              SlPacketInfo::FragmentSent, batch.at(k)});
+            reportInfo(SlPacketInfo{quint32(count), quint32(index + k), address,
+                                    SlPacketInfo::FragmentSent, batch.at(k)});
 
         qint64 failed = 0;
         const int whole = writeRawBatch(batch, &failed);
         // Only what the link took counts as progress.
-        for (int k = 0; k < whole; ++k)
-            emit progressChanged(static_cast<float>(index + k) * 100.0f /
-                                 static_cast<float>(count));
+        for (int k = 0; k < whole; ++k) {
+            Report progress;
+            progress.kind = Report::Progress;
+            progress.progress = static_cast<float>(index + k) * 100.0f / static_cast<float>(count);
+            report(std::move(progress));
+        }
         index += whole;
         if (whole < batch.size()) {
             if (failed == RawGone)
@@ -320,6 +333,64 @@ qint64 SlWFragmentator::sendPacket(quint32 address, const char *data, qint64 len
             pause();
     }
     return len;
+}
+
+void SlWFragmentator::reportInfo(SlPacketInfo info)
+{
+    Report r;
+    r.kind = Report::Info;
+    r.info = std::move(info);
+    report(std::move(r));
+}
+
+// On the framing's thread a report is emitted at once; from the writer it waits in the queue for
+// that thread, so that receivers hear the framing only on its own thread and everything handed
+// over crosses under our own mutex.
+void SlWFragmentator::report(Report r)
+{
+    if (QThread::currentThread() == thread()) {
+        emitReport(r);
+        return;
+    }
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> locker(reportMutex);
+        first = reports.empty();
+        reports.push_back(std::move(r));
+    }
+    if (first)
+        QMetaObject::invokeMethod(this, "onWriterReports", Qt::QueuedConnection);
+}
+
+void SlWFragmentator::emitReport(const Report &r)
+{
+    switch (r.kind) {
+    case Report::Info:
+        emit dataTransmitted(r.info);
+        break;
+    case Report::Progress:
+        emit progressChanged(r.progress);
+        break;
+    case Report::Finished:
+        emit writeFinished(r.address, r.result);
+        break;
+    }
+}
+
+void SlWFragmentator::onWriterReports()
+{
+    std::deque<Report> taken;
+    {
+        std::lock_guard<std::mutex> locker(reportMutex);
+        taken.swap(reports);
+    }
+    // A receiver may delete us; stop touching members if it does.
+    QPointer<SlWFragmentator> alive(this);
+    for (const Report &r : taken) {
+        emitReport(r);
+        if (!alive)
+            return;
+    }
 }
 
 // A fragment from the writer thread, carried out on the link's thread.

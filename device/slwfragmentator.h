@@ -60,7 +60,7 @@ signals:
     void dataTransmitted(SlPacketInfo packetInfo);
     void progressChanged(float progress);
     // A queued write ended: result is its size when every fragment went out, 0 when the link
-    // refused one, -1 when it was stopped. Emitted from the writer thread.
+    // refused one, -1 when it was stopped.
     void writeFinished(quint32 address, qint64 result);
 
 public slots:
@@ -75,6 +75,8 @@ private slots:
     void onDeviceReadyRead();
     // Queued by name from a writer on another thread: carries out its hand-overs.
     void onRawWriteRequested();
+    // Queued by name from the writer: emits what it reported.
+    void onWriterReports();
 
 private:
     struct Handover;
@@ -85,12 +87,26 @@ private:
         QByteArray data;
     };
 
+    // What the writer tells the framing's thread: a packet info, a progress step or the end of
+    // a queued write.
+    struct Report
+    {
+        enum Kind { Info, Progress, Finished } kind = Info;
+        SlPacketInfo info;
+        float progress = 0;
+        quint32 address = 0;
+        qint64 result = 0;
+    };
+
     enum RawResult : qint64 { RawGone = -2, RawClosed = -3 };
 
     // Sends one packet with the write lock held; returns its size, 0 or -1. jobId is 0 for a
     // write on the framing's thread.
     qint64 sendPacket(quint32 address, const char *data, qint64 len, quint64 jobId);
     void writerLoop();
+    void report(Report r);
+    void reportInfo(SlPacketInfo info);
+    void emitReport(const Report &r);
     bool stopped(quint64 jobId) const;
     qint64 writeRaw(const QByteArray &fragment);
     // Writes the fragments in order on the link's thread and stops at the first that does not
@@ -135,6 +151,9 @@ private:
     std::atomic<quint64> runningJob{0};
     std::atomic<quint64> abandonedJob{0};
     std::thread writer;
+    // Guards reports: what the writer reported, waiting for the framing's thread.
+    std::mutex reportMutex;
+    std::deque<Report> reports;
 };
 
 #endif // SLWFRAGMENTATOR_H

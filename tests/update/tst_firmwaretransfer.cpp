@@ -96,10 +96,13 @@ void tst_FirmwareTransfer::pageStates_data()
     QTest::addColumn<QString>("ending");
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("offered");
-    QTest::newRow("taken") << "taken" << "The firmware was updated." << false;
+    QTest::newRow("taken") << "taken"
+                           << "The firmware was updated." << false;
     QTest::newRow("refused by the link, still connected")
-        << "refused" << "The watch did not take the firmware" << true;
-    QTest::newRow("watch gone") << "gone" << "The watch was disconnected" << false;
+        << "refused"
+        << "The watch did not take the firmware" << true;
+    QTest::newRow("watch gone") << "gone"
+                                << "The watch was disconnected" << false;
 }
 
 void tst_FirmwareTransfer::pageStates()
