@@ -100,8 +100,8 @@ if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/usr/share/applications/corvane.desktop" || fail "desktop entry"
 fi
 if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$root/usr/share/metainfo/com.corvane.watch.metainfo.xml" >/dev/null ||
-        fail "AppStream metadata"
+    # The whole tree, so that the launchable desktop entry is found too.
+    appstreamcli validate-tree --no-net "$root" >/dev/null || fail "AppStream metadata"
 fi
 
 [ "$failures" -eq 0 ] && echo "packages of $version: all checks passed"
