@@ -75,11 +75,11 @@ void setIdentity()
 }
 
 // --help and --version answer on a terminal without a display, and create no folder.
-void answerTextOnlyRequest(int argc, char *argv[])
+void answerTextOnlyRequest(int &argc, char *argv[])
 {
     const QByteArrayList textOnly = {"-h", "--help", "--help-all", "-v", "--version"};
-    if (std::none_of(argv + 1, argv + argc,
-                     [&](const char *arg) { return textOnly.contains(arg); }))
+    if (argc < 2 || std::none_of(argv + 1, argv + argc,
+                                 [&](const char *arg) { return textOnly.contains(arg); }))
         return;
     QCoreApplication app(argc, argv);
     setIdentity();
