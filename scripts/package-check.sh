@@ -25,13 +25,14 @@ work=$(mktemp -d)
 program_pid=""
 sim_pid=""
 installed=no
+pulled=()
 
 cleanup() {
     for pid in $program_pid $sim_pid; do
         kill "$pid" 2>/dev/null || true
     done
     if [ "$installed" = yes ]; then
-        apt-get purge -y -qq corvane >/dev/null || true
+        apt-get purge -y -qq corvane "${pulled[@]}" >/dev/null || true
     fi
     rm -rf "$work"
 }
@@ -52,7 +53,9 @@ wait_for() {
     return 1
 }
 
-echo "package-check: installing $deb"
+# What the install will pull in besides the package, from apt's own plan.
+mapfile -t pulled < <(apt-get -s install "$deb" | awk '$1 == "Inst" && $2 != "corvane" {print $2}')
+echo "package-check: installing $deb${pulled:+ (and ${pulled[*]})}"
 # apt-get wants a path it can tell from a package name.
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 installed=yes
@@ -107,6 +110,11 @@ for path in "${owned[@]}"; do
     fi
 done
 dpkg-query -W corvane >/dev/null 2>&1 && fail "dpkg still knows corvane"
+# What the install pulled in goes too, so that the machine is left as it was found.
+if [ ${#pulled[@]} -gt 0 ]; then
+    echo "package-check: removing what the install pulled in: ${pulled[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${pulled[@]}" >/dev/null
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "--- program log" >&2
