@@ -13,8 +13,10 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "package-check: needs root (it installs and removes the package)" >&2
     exit 2
 fi
-if dpkg-query -W -f='${Status}' corvane 2>/dev/null | grep -q 'installed'; then
-    echo "package-check: corvane is installed already; this check would remove it" >&2
+# dpkg's state of the package: empty or "not-installed" when it is not on the machine.
+package_state() { dpkg-query -W -f='${db:Status-Status}' corvane 2>/dev/null || true; }
+if [ -n "$(package_state)" ] && [ "$(package_state)" != not-installed ]; then
+    echo "package-check: corvane is on this machine already; this check would remove it" >&2
     exit 2
 fi
 
@@ -56,9 +58,9 @@ wait_for() {
 # What the install will pull in besides the package, from apt's own plan.
 mapfile -t pulled < <(apt-get -s install "$deb" | awk '$1 == "Inst" && $2 != "corvane" {print $2}')
 echo "package-check: installing $deb${pulled:+ (and ${pulled[*]})}"
-# apt-get wants a path it can tell from a package name.
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 installed=yes
+# A path, not a name, as in a user's `apt install ./corvane_*.deb`.
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 mapfile -t owned < <(dpkg -L corvane)
 [ -x /usr/bin/corvane ] || fail "/usr/bin/corvane is not installed"
 
@@ -75,8 +77,8 @@ session=(env -i PATH=/usr/bin:/bin "HOME=$work/home" "XDG_CONFIG_HOME=$work/conf
     CORVANE_SERVICE_ORIGIN=https://127.0.0.1:9 CORVANE_NTP_HOST=127.0.0.1)
 log=$work/run.log
 # setpriv runs the program itself (no process in between), so that the signal below reaches it.
-setpriv --reuid="$user" --regid=nogroup --clear-groups -- "${session[@]}" /usr/bin/corvane --hidden --debug-file "$log" \
-    >"$work/program.out" 2>&1 &
+setpriv --reuid="$user" --regid=nogroup --clear-groups -- \
+    "${session[@]}" /usr/bin/corvane --hidden --debug-file "$log" >"$work/program.out" 2>&1 &
 program_pid=$!
 "$sim" --reconnect --reconnect-delay 100 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
@@ -104,12 +106,15 @@ installed=no
 # Folders shared with other packages stay; the package's own files and folders go.
 for path in "${owned[@]}"; do
     if [ -d "$path" ] && [ ! -L "$path" ]; then
-        [[ "$path" == *corvane* ]] && fail "folder left behind: $path"
+        if [[ "$path" == *corvane* ]]; then
+            fail "folder left behind: $path"
+        fi
     elif [ -e "$path" ] || [ -L "$path" ]; then
         fail "file left behind: $path"
     fi
 done
-dpkg-query -W corvane >/dev/null 2>&1 && fail "dpkg still knows corvane"
+[ -z "$(package_state)" ] || [ "$(package_state)" = not-installed ] ||
+    fail "dpkg still has corvane as $(package_state)"
 # What the install pulled in goes too, so that the machine is left as it was found.
 if [ ${#pulled[@]} -gt 0 ]; then
     echo "package-check: removing what the install pulled in: ${pulled[*]}"
