@@ -83,9 +83,32 @@ for size in 16 32 48 64 128 256; do
 done
 for script in postinst postrm; do
     [ -x "$out/control/$script" ] || fail "$script is missing or not executable"
-    grep -q 'udevadm control --reload' "$out/control/$script" || fail "$script does not reload udev"
-    grep -q 'udevadm trigger' "$out/control/$script" || fail "$script does not apply the rule"
 done
+# The maintainer scripts on a made-up system: the watch and another HID device plugged in, a
+# udevadm that notes its calls; udev running, then not.
+fake=$out/fake
+mkdir -p "$fake/bin" "$fake/run/udev" "$fake/sys/class/hidraw/hidraw0/device" \
+    "$fake/sys/class/hidraw/hidraw1/device"
+echo 'HID_ID=0003:0000FFFF:0000099D' >"$fake/sys/class/hidraw/hidraw0/device/uevent"
+echo 'HID_ID=0003:0000046D:0000C52B' >"$fake/sys/class/hidraw/hidraw1/device/uevent"
+printf '#!/bin/sh\necho "$*" >>"%s/calls"\n' "$fake" >"$fake/bin/udevadm"
+chmod +x "$fake/bin/udevadm"
+expected_calls="control --reload
+trigger --action=change $fake/sys/class/hidraw/hidraw0"
+for run in "postinst configure" "postrm remove"; do
+    read -r script action <<<"$run"
+    sed -e "s|/run/udev/|$fake/run/udev/|g" -e "s|/sys/class/|$fake/sys/class/|g" \
+        "$out/control/$script" >"$fake/$script"
+    rm -f "$fake/run/udev/control" "$fake/calls"
+    PATH=$fake/bin:$PATH sh "$fake/$script" "$action" || fail "$script $action failed"
+    [ ! -e "$fake/calls" ] || fail "$script $action called udevadm without udev running"
+    python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' \
+        "$fake/run/udev/control"
+    PATH=$fake/bin:$PATH sh "$fake/$script" "$action" || fail "$script $action failed"
+    [ "$(cat "$fake/calls" 2>/dev/null)" = "$expected_calls" ] ||
+        fail "$script $action called: $(cat "$fake/calls" 2>/dev/null)"
+done
+
 latest=$(zcat "$root/usr/share/doc/corvane/changelog.gz" | sed -n 1p)
 grep -qF "corvane ($version)" <<<"$latest" ||
     fail "the changelog's last entry is not $version"
