@@ -7,9 +7,10 @@ namespace {
 bool g_serviceMode = false;
 QString g_logFileName;
 
-constexpr int kMajor = 1;
-constexpr int kMinor = 3;
-constexpr int kPatch = 9;
+// From the project's one version number, which the package carries too.
+constexpr int kMajor = CORVANE_VERSION_MAJOR;
+constexpr int kMinor = CORVANE_VERSION_MINOR;
+constexpr int kPatch = CORVANE_VERSION_PATCH;
 } // namespace
 
 namespace AppInfo {

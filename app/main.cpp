@@ -23,6 +23,7 @@
 #include <QSGRendererInterface>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -42,6 +43,51 @@ void chooseSceneGraphBackend()
     qDebug() << "No OpenGL here: the interface is drawn in software";
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
+
+struct Options
+{
+    QCommandLineOption service{QStringLiteral("service"),
+                               QStringLiteral("Run application in service mode")};
+    QCommandLineOption hidden{QStringLiteral("hidden"),
+                              QStringLiteral("Run application in hidden mode")};
+    QCommandLineOption debugFile{QStringLiteral("debug-file"),
+                                 QStringLiteral("Write logs to specified file"),
+                                 QStringLiteral("debug-file"), QStringLiteral("debug.log")};
+
+    explicit Options(QCommandLineParser &parser)
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Companion for the TR-31 Nixie-tube watch"));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(service);
+        parser.addOption(hidden);
+        parser.addOption(debugFile);
+    }
+};
+
+void setIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
+    QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
+    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
+    QCoreApplication::setApplicationVersion(AppInfo::currentVersionText());
+}
+
+// --help and --version answer on a terminal without a display, and create no folder.
+void answerTextOnlyRequest(int &argc, char *argv[])
+{
+    const QByteArrayList textOnly = {"-h", "--help", "--help-all", "-v", "--version"};
+    if (argc < 2 || std::none_of(argv + 1, argv + argc,
+                                 [&](const char *arg) { return textOnly.contains(arg); }))
+        return;
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    QCommandLineParser parser;
+    const Options options(parser);
+    // Exits, unless the flag was the value of another option.
+    parser.process(app);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -50,36 +96,26 @@ int main(int argc, char *argv[])
     sinceStart.start();
     // The first lines of a run come before the options say where logs go.
     LogHandler::beginBuffering();
+    answerTextOnlyRequest(argc, argv);
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();
     Platform::quitOnTerminationRequest();
 
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
-    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
+    setIdentity();
 
     const QString cfgDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     qDebug().noquote() << "cfgDir is" << cfgDir;
     QDir().mkpath(cfgDir);
 
     QCommandLineParser parser;
-    const QCommandLineOption serviceOption(QStringLiteral("service"),
-                                           QStringLiteral("Run application in service mode"));
-    const QCommandLineOption hiddenOption(QStringLiteral("hidden"),
-                                          QStringLiteral("Run application in hidden mode"));
-    const QCommandLineOption debugFileOption(
-        QStringLiteral("debug-file"), QStringLiteral("Write logs to specified file"),
-        QStringLiteral("debug-file"), QStringLiteral("debug.log"));
-    parser.addOption(serviceOption);
-    parser.addOption(hiddenOption);
-    parser.addOption(debugFileOption);
+    const Options options(parser);
     parser.process(app);
 
-    AppInfo::setServiceMode(parser.isSet(serviceOption));
+    AppInfo::setServiceMode(parser.isSet(options.service));
     int logMode = LogHandler::DefaultOutput;
-    if (parser.isSet(debugFileOption)) {
-        AppInfo::setLogFileName(parser.value(debugFileOption));
+    if (parser.isSet(options.debugFile)) {
+        AppInfo::setLogFileName(parser.value(options.debugFile));
         logMode = LogHandler::AppendToFile;
     }
 

@@ -19,6 +19,8 @@ private slots:
     void singleInstanceLifeCycle();
     void slotLeftByAVanishedRun();
     void badCommandLine();
+    void helpAndVersion_data();
+    void helpAndVersion();
     void withoutLogFileNothingIsWritten();
 
 private:
@@ -117,13 +119,12 @@ void TstStartup::slotLeftByAVanishedRun()
     QVERIFY(ran);
 }
 
-// The parser's own messages, and no help option.
+// The parser's own messages.
 void TstStartup::badCommandLine()
 {
     const QList<QPair<QString, QByteArray>> rows = {
         {"--bogus", "Unknown option 'bogus'."},
-        {"--debug-file", "Missing value after '--debug-file'."},
-        {"--help", "Unknown option 'help'."}};
+        {"--debug-file", "Missing value after '--debug-file'."}};
     for (const auto &row : rows) {
         QScopedPointer<QProcess> run(box.start({row.first}));
         QVERIFY(run->waitForFinished(10000));
@@ -132,6 +133,38 @@ void TstStartup::badCommandLine()
         const QByteArray err = run->readAllStandardError();
         QVERIFY2(err.contains(row.second), err.constData());
     }
+}
+
+void TstStartup::helpAndVersion_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("--help") << "--help" << QByteArray("--debug-file <debug-file>");
+    QTest::newRow("-h") << "-h" << QByteArray("Run application in hidden mode");
+    QTest::newRow("--version") << "--version" << QByteArray("Corvane " CORVANE_VERSION_STRING "\n");
+}
+
+// Asked on a terminal without a display: the text on standard output, success, no folder made.
+void TstStartup::helpAndVersion()
+{
+    QFETCH(QString, option);
+    QFETCH(QByteArray, expected);
+    const ProgramSandbox fresh;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("HOME"), fresh.path(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), fresh.path(QStringLiteral("config")));
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.start(ProgramSandbox::program(), {option});
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 0);
+    const QByteArray out = run.readAllStandardOutput();
+    QVERIFY2(out.contains(expected), out.constData());
+    QVERIFY(!QFile::exists(fresh.path(QStringLiteral("config/Corvane"))));
 }
 
 void TstStartup::withoutLogFileNothingIsWritten()

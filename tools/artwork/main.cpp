@@ -1,7 +1,9 @@
 // artwork: draws every picture of Corvane's interface and writes them as PNG
-// files under the given folder (normally the qml folder of the source tree).
+// files under the given folder (normally the qml folder of the source tree), and
+// the program's icon in the theme sizes under the second folder when it is given
+// (normally packaging/icons).
 //
-//   QT_QPA_PLATFORM=offscreen artwork <qml-folder>
+//   QT_QPA_PLATFORM=offscreen artwork <qml-folder> [<icon-theme-folder>]
 //
 // The output is the same on every run: noise is seeded and nothing is read.
 
@@ -427,25 +429,42 @@ void basics()
 
 // The tray icon and everything that shows the tubes.
 
-void trayIcon()
+// Drawn on a 64 px grid and scaled, so that every size is drawn, not resampled.
+QImage appIcon(int size)
 {
-    QImage icon = newImage(64, 64);
+    const qreal s = size / 64.0;
+    QImage icon = newImage(size, size);
     auto p = begin(icon);
     QPainterPath square;
-    square.addRoundedRect(QRectF(2, 2, 60, 60), 13, 13);
-    QLinearGradient g(0, 2, 0, 62);
+    square.addRoundedRect(QRectF(2 * s, 2 * s, 60 * s, 60 * s), 13 * s, 13 * s);
+    QLinearGradient g(0, 2 * s, 0, 62 * s);
     g.setColorAt(0, QColor(0x2a, 0x2a, 0x31));
     g.setColorAt(1, QColor(0x10, 0x10, 0x14));
     p->fillPath(square, g);
-    QRadialGradient warm(QPointF(32, 34), 28);
+    QRadialGradient warm(QPointF(32 * s, 34 * s), 28 * s);
     warm.setColorAt(0, QColor(0xff, 0x6a, 0x10, 36));
     warm.setColorAt(1, QColor(0xff, 0x6a, 0x10, 0));
     p->fillPath(square, warm);
-    p->setPen(QPen(QColor(255, 255, 255, 50), 1.2));
+    p->setPen(QPen(QColor(255, 255, 255, 50), 1.2 * s));
     p->drawPath(square);
     p.reset();
-    paintLitDigit(icon, 8, QRectF(20.5, 11, 23, 42), 5.2, 0.45);
-    save(icon, QStringLiteral("tray_icon.png"));
+    paintLitDigit(icon, 8, QRectF(20.5 * s, 11 * s, 23 * s, 42 * s), 5.2 * s, 0.45);
+    return icon;
+}
+
+void trayIcon()
+{
+    save(appIcon(64), QStringLiteral("tray_icon.png"));
+}
+
+// The program's icon in the sizes desktops look for, laid out as the hicolor theme is.
+void themeIcons(const QString &folder)
+{
+    const QString qmlFolder = target;
+    target = folder;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        save(appIcon(size), QStringLiteral("%1x%1/apps/corvane.png").arg(size));
+    target = qmlFolder;
 }
 
 struct Led
@@ -548,11 +567,13 @@ int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
     const QStringList args = QGuiApplication::arguments();
-    if (args.size() != 2) {
-        QTextStream(stderr) << "usage: artwork <qml-folder>\n";
+    if (args.size() != 2 && args.size() != 3) {
+        QTextStream(stderr) << "usage: artwork <qml-folder> [<icon-theme-folder>]\n";
         return 2;
     }
     target = args.at(1);
+    if (args.size() == 3)
+        themeIcons(args.at(2));
     trayIcon();
     basics();
     backgrounds();

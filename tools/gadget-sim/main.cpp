@@ -9,7 +9,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("gadget-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.3.9"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION_STRING));
 
     SimOptions options;
     QString error;
