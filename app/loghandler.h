@@ -6,7 +6,8 @@
 
 // The program's one message handler. Mode 0 leaves Qt's default output in
 // place, mode 1 discards every message, mode 2 appends each message as one line
-// to the log file.
+// to the log file. In modes 1 and 2 critical and fatal messages also go to
+// standard error.
 namespace LogHandler {
 
 enum Mode { DefaultOutput = 0, Discard = 1, AppendToFile = 2 };

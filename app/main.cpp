@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QOpenGLContext>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -79,23 +80,29 @@ int main(int argc, char *argv[])
     AppInfo::setServiceMode(parser.isSet(serviceOption));
     int logMode = LogHandler::DefaultOutput;
     if (parser.isSet(debugFileOption)) {
-        AppInfo::setLogFileName(parser.value(debugFileOption));
+        AppInfo::setLogFileName(AppInfo::userFilePath(parser.value(debugFileOption)));
         logMode = LogHandler::AppendToFile;
     }
 
     if (!AppInfo::isServiceMode())
         app.setQuitOnLastWindowClosed(false);
 
-    // Relative file names (the log, property files) resolve against the
-    // program's own folder, wherever it was started from.
+    // A settings file of an old version is looked for in the program's own folder. Files the
+    // program writes for the user go to the user's data folder (AppInfo::userFilePath).
     QDir::setCurrent(QCoreApplication::applicationDirPath());
 
     LogHandler::installLogHandler(AppInfo::logFileName(), logMode);
+    if (logMode == LogHandler::AppendToFile)
+        qDebug().noquote() << "log file is" << AppInfo::logFileName();
 
     SlQtAppOneInstance guard(QString::fromLatin1(kApplicationId));
     if (!guard.tryToRun()) {
-        qDebug() << "Application already running";
-        return 0;
+        if (guard.errorString().isEmpty()) {
+            qDebug() << "Application already running";
+            return 0;
+        }
+        qCritical().noquote() << "Cannot start:" << guard.errorString();
+        return 1;
     }
 
     registerInterfaceTypes();
@@ -126,7 +133,18 @@ int main(int argc, char *argv[])
                      &SlAppLogic::maximize);
 
     chooseSceneGraphBackend();
-    engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
+    const QUrl mainQml(QStringLiteral("qrc:///user/main.qml"));
+    engine->load(mainQml);
+    if (engine->rootObjects().isEmpty()) {
+        // Without a window nothing would ever end this run, and it would keep the slot from
+        // every later start.
+        QQmlComponent probe(engine.get(), mainQml);
+        const QString cause = probe.isError() ? probe.errorString().trimmed()
+                                              : QStringLiteral("no window was created");
+        qCritical().noquote() << "Cannot load the interface:" << cause;
+        guard.release();
+        return 1;
+    }
     // How long a start takes until the user sees something (the interface benchmark reads it).
     if (auto *window = engine->rootObjects().isEmpty()
                            ? nullptr
