@@ -66,6 +66,7 @@ private slots:
     void refusedWatchShowsTheRuleCommand();
     void authorisedWatchBringsTheWindowUp();
     void menuPicksThePage();
+    void menuHighlightsOnlyThePageShown();
     void elementsShowAndWrite_data();
     void elementsShowAndWrite();
     void lampsFollowSliderAndBacklight();
@@ -376,6 +377,41 @@ void TstInterface::menuPicksThePage()
     for (int i = -1; i < files.size(); ++i) {
         openPage(i);
         QCOMPARE(find("tr31Page")->property("source").toUrl().fileName(), files.value(i));
+    }
+}
+
+// Real clicks and arrow keys on the loaded window: after each, one entry is highlighted, the
+// one whose page is shown.
+void TstInterface::menuHighlightsOnlyThePageShown()
+{
+    const QStringList files = {"General.qml",  "Battery.qml",    "Indication.qml", "DateTime.qml",
+                               "Settings.qml", "Statistics.qml", "Service.qml"};
+    QQuickItem *panel = loaded("leftPanel");
+    const auto button = [&](int i) {
+        return findItem(panel, "menu_" + files.at(i));
+    };
+    const auto highlighted = [&] {
+        QStringList on;
+        for (int i = 0; i < files.size(); ++i)
+            if (button(i)->property("checked").toBool())
+                on.append(files.at(i));
+        return on;
+    };
+    // Clicks by menu index, then -1 for the arrow up and -2 for the arrow down.
+    const QList<QPair<int, int>> steps = {{1, 1}, {0, 0},  {2, 2},  {2, 2}, {-2, 3}, {-2, 4},
+                                          {6, 6}, {-2, 6}, {-1, 5}, {0, 0}, {-1, 0}, {5, 5}};
+    for (const auto &step : steps) {
+        if (step.first >= 0) {
+            QQuickItem *target = button(step.first);
+            const QPointF centre =
+                target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        } else {
+            QTest::keyClick(window, step.first == -1 ? Qt::Key_Up : Qt::Key_Down);
+        }
+        const QString shown = files.at(step.second);
+        QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), shown);
+        QCOMPARE(highlighted(), QStringList{shown});
     }
 }
 
