@@ -19,6 +19,7 @@ private slots:
     void brokenInterfaceEndsTheStart();
     void badCommandLine();
     void withoutLogFileNothingIsWritten();
+    void relativeLogFileLandsInTheDataFolder();
 
 private:
     // Waits until the program has started listening that many times in all.
@@ -203,6 +204,21 @@ void TstStartup::withoutLogFileNothingIsWritten()
     QTRY_VERIFY_WITH_TIMEOUT((err += run->readAllStandardError()).contains("cfgDir is"), 10000);
     ProgramSandbox::stop(run.data());
     QVERIFY(!QFile::exists(QStringLiteral(CORVANE_BIN_DIR "/debug.log")));
+}
+
+// After installing, the working directory is the program's folder, which the user cannot write.
+void TstStartup::relativeLogFileLandsInTheDataFolder()
+{
+    const QString log = box->path(QStringLiteral("home/.local/share/Corvane/Corvane/rel.log"));
+    QScopedPointer<QProcess> run(box->start({"--debug-file", "rel.log"}));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) &&
+                   file.readAll().contains("Debug: log file is " + log.toUtf8() + "\r\n");
+        },
+        10000));
+    ProgramSandbox::stop(run.data());
 }
 
 QTEST_GUILESS_MAIN(TstStartup)

@@ -16,6 +16,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -67,6 +68,7 @@ private slots:
     void authorisedWatchBringsTheWindowUp();
     void menuPicksThePage();
     void menuHighlightsOnlyThePageShown();
+    void savedParametersSayWhereTheyWent();
     void elementsShowAndWrite_data();
     void elementsShowAndWrite();
     void lampsFollowSliderAndBacklight();
@@ -413,6 +415,21 @@ void TstInterface::menuHighlightsOnlyThePageShown()
         QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), shown);
         QCOMPARE(highlighted(), QStringList{shown});
     }
+}
+
+// The program's folder is not the user's: the file goes to the user's data folder, and the
+// window says where.
+void TstInterface::savedParametersSayWhereTheyWent()
+{
+    QVERIFY(QMetaObject::invokeMethod(window, "saveAllParams"));
+    QObject *note = find("savedNote");
+    QVERIFY(note->property("visible").toBool());
+    const QString path =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/properties.bsp";
+    QVERIFY(path.startsWith(box.path("home/")));
+    QCOMPARE(note->property("text").toString(), "Parameters saved to\n" + path);
+    QVERIFY(QFileInfo(path).size() > 0);
+    note->setProperty("visible", false);
 }
 
 // One element of a page: a value the watch holds shows as the text; then the user's action
