@@ -1,12 +1,14 @@
+# shellcheck shell=bash
 # Shared by the set-up, run and test scripts: each step is announced on standard error with the
 # time it took, and the full output of every command goes to one log file whose path is printed.
-# Standard output stays free for what the scripts print for their callers.
+# Standard output stays free for what the scripts print for their callers. The caller sets root,
+# the repository's folder.
 
 # The log of this run; a caller's log (CORVANE_LOG) is appended to, so that one run of test.sh or
 # run.sh keeps everything in one file.
 steps_init() {
     if [ -z "${CORVANE_LOG:-}" ]; then
-        mkdir -p "$root/build-logs"
+        mkdir -p "${root:?}/build-logs"
         CORVANE_LOG="$root/build-logs/$1-$(date +%Y%m%d-%H%M%S).log"
         : >"$CORVANE_LOG"
         echo "Full output: $CORVANE_LOG" >&2
