@@ -85,13 +85,14 @@ bool SlQtAppOneInstance::tryToRun()
     }
     bool busy = false;
     lockHandle = Platform::lockFile(lockPath, &busy, &error);
+    // A holder that cannot be reached may be on its way out: one more try at the lock.
+    if (lockHandle == -1 && busy && !askRunningToShow())
+        lockHandle = Platform::lockFile(lockPath, &busy, &error);
     if (lockHandle == -1) {
-        if (busy) {
+        if (busy)
             error.clear();
-            askRunningToShow();
-        } else {
+        else
             error = QStringLiteral("cannot lock %1: %2").arg(lockPath, error);
-        }
         return false;
     }
     // Only the lock's holder touches the server name, so a socket left by a crashed run is its
@@ -113,7 +114,7 @@ void SlQtAppOneInstance::release()
     lockHandle = -1;
 }
 
-void SlQtAppOneInstance::askRunningToShow()
+bool SlQtAppOneInstance::askRunningToShow()
 {
     // The running copy may have taken the lock a moment ago and not be listening yet.
     QDeadlineTimer deadline(2000);
@@ -126,7 +127,7 @@ void SlQtAppOneInstance::askRunningToShow()
     }
     if (socket.state() != QLocalSocket::ConnectedState) {
         qDebug().noquote() << "Cannot reach the running instance:" << socket.errorString();
-        return;
+        return false;
     }
     socket.write(SHOW_REQUEST);
     // Until the answer the running copy may not have read the request; leaving earlier would
@@ -137,6 +138,7 @@ void SlQtAppOneInstance::askRunningToShow()
     if (answer != SHOW_ANSWER)
         qDebug().noquote() << "The running instance did not answer:" << socket.errorString();
     socket.disconnectFromServer();
+    return true;
 }
 
 void SlQtAppOneInstance::onNewConnection()

@@ -38,7 +38,8 @@ signals:
 private:
     void onNewConnection();
     void onRequestReadable(QLocalSocket *socket);
-    void askRunningToShow();
+    // False when the running copy could not be reached at all.
+    bool askRunningToShow();
 
     const QString key;
     const QString lockPath;
