@@ -415,6 +415,16 @@ void TstInterface::menuHighlightsOnlyThePageShown()
         QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), shown);
         QCOMPARE(highlighted(), QStringList{shown});
     }
+
+    // The watch leaves and comes back: the new menu starts at the first page.
+    sim.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("qrc:///user/Unplugged.qml"), 10000);
+    sim = std::make_unique<SimProcess>();
+    sim->start({"--reconnect", "--clock", "2026-12-07T10:42:00", "--frozen-clock"});
+    QTRY_VERIFY_WITH_TIMEOUT(find("tr31Page"), 10000);
+    panel = loaded("leftPanel");
+    QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), files.first());
+    QCOMPARE(highlighted(), QStringList{files.first()});
 }
 
 // The program's folder is not the user's: the file goes to the user's data folder, and the
