@@ -22,6 +22,7 @@ QMutex g_mutex;
 QString g_fileName;
 int g_mode = LogHandler::DefaultOutput;
 QVector<HeldMessage> g_held;
+QString g_fileIfTheStartEnds;
 
 const char *levelWord(QtMsgType type)
 {
@@ -75,6 +76,10 @@ void holdingHandler(QtMsgType type, const QMessageLogContext &context, const QSt
         {
             QMutexLocker lock(&g_mutex);
             held.swap(g_held);
+            g_fileName = g_fileIfTheStartEnds;
+            for (const HeldMessage &m : held)
+                appendToFile(m.type, m.text, m.when);
+            appendToFile(type, text, QDateTime::currentDateTime());
         }
         qInstallMessageHandler(nullptr);
         for (const HeldMessage &m : held)
@@ -112,8 +117,12 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &t
         std::abort();
 }
 
-void beginBuffering()
+void beginBuffering(const QString &fileIfTheStartEnds)
 {
+    {
+        QMutexLocker lock(&g_mutex);
+        g_fileIfTheStartEnds = fileIfTheStartEnds;
+    }
     qInstallMessageHandler(holdingHandler);
 }
 

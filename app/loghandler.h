@@ -13,8 +13,10 @@ namespace LogHandler {
 enum Mode { DefaultOutput = 0, Discard = 1, AppendToFile = 2 };
 
 // Holds messages logged before installLogHandler() decides where they go, so
-// that the first lines of a run are not lost to the wrong output.
-void beginBuffering();
+// that the first lines of a run are not lost to the wrong output. A fatal
+// message in the meantime writes them and itself to standard error and, when a
+// file name is given, to that file.
+void beginBuffering(const QString &fileIfTheStartEnds = QString());
 
 // Stores name and mode and installs or removes the handler. Messages held by
 // beginBuffering() are passed on to the new destination. Modes other than 0, 1

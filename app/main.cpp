@@ -43,22 +43,37 @@ void chooseSceneGraphBackend()
     qDebug() << "No OpenGL here: the interface is drawn in software";
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
+
+// The value of a long option read straight from the arguments, for use before the parser runs.
+QString rawOptionValue(int argc, char *argv[], const char *name)
+{
+    const QByteArray option(name);
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == option && i + 1 < argc)
+            return QString::fromLocal8Bit(argv[i + 1]);
+        if (arg.startsWith(option + '='))
+            return QString::fromLocal8Bit(arg.mid(option.size() + 1));
+    }
+    return {};
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // The names come first: they place the user's files, also a log that a start ending before
+    // its options are read must still reach.
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
+    QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
+    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
     // The first lines of a run come before the options say where logs go.
-    LogHandler::beginBuffering();
+    LogHandler::beginBuffering(AppInfo::userFilePath(rawOptionValue(argc, argv, "--debug-file")));
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();
     Platform::quitOnTerminationRequest();
-
-    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
-    QCoreApplication::setOrganizationDomain(Endpoints::serviceHostName());
-    QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
 
     const QString cfgDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     qDebug().noquote() << "cfgDir is" << cfgDir;

@@ -17,6 +17,7 @@ private slots:
     void refusedStartsInARow();
     void twoUsersEachRunTheirOwn();
     void brokenInterfaceEndsTheStart();
+    void endBeforeTheOptionsReachesTheLog();
     void badCommandLine();
     void withoutLogFileNothingIsWritten();
     void relativeLogFileLandsInTheDataFolder();
@@ -178,6 +179,26 @@ void TstStartup::brokenInterfaceEndsTheStart()
     QScopedPointer<QProcess> fixed(box->startLogged());
     QVERIFY(waitForListening(2));
     ProgramSandbox::stop(fixed.data());
+}
+
+// No platform to show a window on ends the start before the options are read: what led to the
+// end and the end itself go to standard error and to the log named on the command line.
+void TstStartup::endBeforeTheOptionsReachesTheLog()
+{
+    QProcessEnvironment env = box->environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("nosuchplatform"));
+    QScopedPointer<QProcess> run(box->start({"--debug-file=early.log"}, env));
+    QVERIFY(run->waitForFinished(10000));
+    QCOMPARE(run->exitStatus(), QProcess::CrashExit);
+    const QByteArray err = run->readAllStandardError();
+    const QByteArray log = box->readFile("home/.local/share/Corvane/Corvane/early.log");
+    for (const QByteArray &text :
+         {QByteArray("Could not find the Qt platform plugin \"nosuchplatform\""),
+          QByteArray("This application failed to start")}) {
+        QVERIFY2(err.contains(text), err.constData());
+        QVERIFY2(log.contains(text), log.constData());
+    }
+    QVERIFY2(log.contains("Fatal: This application failed to start"), log.constData());
 }
 
 // The parser's own messages, and no help option.
