@@ -54,16 +54,6 @@ QString SlQtAppOneInstance::errorString() const
     return error;
 }
 
-QString SlQtAppOneInstance::lockFileName() const
-{
-    return lockPath;
-}
-
-QString SlQtAppOneInstance::serverName() const
-{
-    return localServerName;
-}
-
 bool SlQtAppOneInstance::isAnotherRunning()
 {
     if (lockHandle != -1 || lockPath.isEmpty())

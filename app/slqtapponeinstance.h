@@ -22,9 +22,6 @@ public:
 
     // Why the slot could not be had, when not because another copy holds it; empty otherwise.
     QString errorString() const;
-    // The lock file and the local server name, both private to the user.
-    QString lockFileName() const;
-    QString serverName() const;
 
     static QString keyHash(const QString &key, const QString &salt);
 
