@@ -2,6 +2,9 @@
 
 #include "platform/platform.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
 namespace {
 // Both written once while start-up parses the options, read-only afterwards.
 bool g_serviceMode = false;
@@ -33,6 +36,15 @@ QString logFileName()
 void setLogFileName(const QString &name)
 {
     g_logFileName = name;
+}
+
+QString userFilePath(const QString &name)
+{
+    if (name.isEmpty() || QDir::isAbsolutePath(name))
+        return name;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(folder);
+    return QDir(folder).absoluteFilePath(name);
 }
 
 QByteArray hostKey()

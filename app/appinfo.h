@@ -14,6 +14,10 @@ void setServiceMode(bool on);
 QString logFileName();
 void setLogFileName(const QString &name);
 
+// Where a file the program writes for the user goes: a relative name lands in the user's data
+// folder (made when missing), since the program's own folder is not the user's to write.
+QString userFilePath(const QString &name);
+
 // SHA-1 of the machine identifier: 20 bytes, or empty when it cannot be read.
 // Computed on every call, as the identifier is cheap to read.
 QByteArray hostKey();

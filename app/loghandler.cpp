@@ -6,6 +6,7 @@
 #include <QMutexLocker>
 #include <QVector>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -21,6 +22,7 @@ QMutex g_mutex;
 QString g_fileName;
 int g_mode = LogHandler::DefaultOutput;
 QVector<HeldMessage> g_held;
+QString g_fileIfTheStartEnds;
 
 const char *levelWord(QtMsgType type)
 {
@@ -52,10 +54,36 @@ void appendToFile(QtMsgType type, const QString &text, const QDateTime &when)
     file.flush();
 }
 
+// Messages that end a start or report a broken part must reach the user who started the
+// program, even when the log goes to a file.
+bool alsoToStandardError(QtMsgType type)
+{
+    return type == QtCriticalMsg || type == QtFatalMsg;
+}
+
+void writeToStandardError(QtMsgType type, const QString &text, const QDateTime &when)
+{
+    const QByteArray line = LogHandler::formatLine(type, text, when) + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
 void holdingHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type == QtFatalMsg) {
+        // Nothing says yet where the log goes: what led to the end goes where the end goes.
+        QVector<HeldMessage> held;
+        {
+            QMutexLocker lock(&g_mutex);
+            held.swap(g_held);
+            g_fileName = g_fileIfTheStartEnds;
+            for (const HeldMessage &m : held)
+                appendToFile(m.type, m.text, m.when);
+            appendToFile(type, text, QDateTime::currentDateTime());
+        }
         qInstallMessageHandler(nullptr);
+        for (const HeldMessage &m : held)
+            writeToStandardError(m.type, m.text, m.when);
         qt_message_output(type, context, text);
         return;
     }
@@ -77,18 +105,24 @@ QByteArray formatLine(QtMsgType type, const QString &text, const QDateTime &when
 
 void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
+    const QDateTime now = QDateTime::currentDateTime();
     {
         QMutexLocker lock(&g_mutex);
-        if (g_mode == Discard)
-            return;
-        appendToFile(type, text, QDateTime::currentDateTime());
+        if (g_mode != Discard)
+            appendToFile(type, text, now);
+        if (alsoToStandardError(type))
+            writeToStandardError(type, text, now);
     }
     if (type == QtFatalMsg)
         std::abort();
 }
 
-void beginBuffering()
+void beginBuffering(const QString &fileIfTheStartEnds)
 {
+    {
+        QMutexLocker lock(&g_mutex);
+        g_fileIfTheStartEnds = fileIfTheStartEnds;
+    }
     qInstallMessageHandler(holdingHandler);
 }
 

@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QOpenGLContext>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -88,21 +89,36 @@ void answerTextOnlyRequest(int &argc, char *argv[])
     // Exits, unless the flag was the value of another option.
     parser.process(app);
 }
+
+// The value of a long option read straight from the arguments, for use before the parser runs.
+QString rawOptionValue(int argc, char *argv[], const char *name)
+{
+    const QByteArray option(name);
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == option && i + 1 < argc)
+            return QString::fromLocal8Bit(argv[i + 1]);
+        if (arg.startsWith(option + '='))
+            return QString::fromLocal8Bit(arg.mid(option.size() + 1));
+    }
+    return {};
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    // The first lines of a run come before the options say where logs go.
-    LogHandler::beginBuffering();
+    // The names come first: they place the user's files, also a log that a start ending before
+    // its options are read must still reach.
+    setIdentity();
     answerTextOnlyRequest(argc, argv);
+    // The first lines of a run come before the options say where logs go.
+    LogHandler::beginBuffering(AppInfo::userFilePath(rawOptionValue(argc, argv, "--debug-file")));
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();
     Platform::quitOnTerminationRequest();
-
-    setIdentity();
 
     const QString cfgDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     qDebug().noquote() << "cfgDir is" << cfgDir;
@@ -115,23 +131,29 @@ int main(int argc, char *argv[])
     AppInfo::setServiceMode(parser.isSet(options.service));
     int logMode = LogHandler::DefaultOutput;
     if (parser.isSet(options.debugFile)) {
-        AppInfo::setLogFileName(parser.value(options.debugFile));
+        AppInfo::setLogFileName(AppInfo::userFilePath(parser.value(options.debugFile)));
         logMode = LogHandler::AppendToFile;
     }
 
     if (!AppInfo::isServiceMode())
         app.setQuitOnLastWindowClosed(false);
 
-    // Relative file names (the log, property files) resolve against the
-    // program's own folder, wherever it was started from.
+    // A settings file of an old version is looked for in the program's own folder. Files the
+    // program writes for the user go to the user's data folder (AppInfo::userFilePath).
     QDir::setCurrent(QCoreApplication::applicationDirPath());
 
     LogHandler::installLogHandler(AppInfo::logFileName(), logMode);
+    if (logMode == LogHandler::AppendToFile)
+        qDebug().noquote() << "log file is" << AppInfo::logFileName();
 
     SlQtAppOneInstance guard(QString::fromLatin1(kApplicationId));
     if (!guard.tryToRun()) {
-        qDebug() << "Application already running";
-        return 0;
+        if (guard.errorString().isEmpty()) {
+            qDebug() << "Application already running";
+            return 0;
+        }
+        qCritical().noquote() << "Cannot start:" << guard.errorString();
+        return 1;
     }
 
     registerInterfaceTypes();
@@ -162,7 +184,18 @@ int main(int argc, char *argv[])
                      &SlAppLogic::maximize);
 
     chooseSceneGraphBackend();
-    engine->load(QUrl(QStringLiteral("qrc:///user/main.qml")));
+    const QUrl mainQml(QStringLiteral("qrc:///user/main.qml"));
+    engine->load(mainQml);
+    if (engine->rootObjects().isEmpty()) {
+        // Without a window nothing would ever end this run, and it would keep the slot from
+        // every later start.
+        QQmlComponent probe(engine.get(), mainQml);
+        const QString cause = probe.isError() ? probe.errorString().trimmed()
+                                              : QStringLiteral("no window was created");
+        qCritical().noquote() << "Cannot load the interface:" << cause;
+        guard.release();
+        return 1;
+    }
     // How long a start takes until the user sees something (the interface benchmark reads it).
     if (auto *window = engine->rootObjects().isEmpty()
                            ? nullptr

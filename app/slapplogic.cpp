@@ -144,11 +144,12 @@ QString SlAppLogic::host_key()
     return AppInfo::hostKeyHex();
 }
 
-void SlAppLogic::saveAllParams()
+QString SlAppLogic::saveAllParams()
 {
     if (!m_device)
-        return;
-    SlProperty::saveToFile(QUrl(QStringLiteral("file:properties.bsp")), m_device->root());
+        return {};
+    const QUrl url(QStringLiteral("file:properties.bsp"));
+    return SlProperty::saveToFile(url, m_device->root()) ? SlProperty::localPath(url) : QString();
 }
 
 void SlAppLogic::onDeviceConnected()

@@ -123,7 +123,8 @@ public:
     Q_INVOKABLE QString currentAppVer();
     Q_INVOKABLE void setIsUpdated(bool isUpdated);
     Q_INVOKABLE QString host_key();
-    Q_INVOKABLE void saveAllParams();
+    // The full path of the file written, empty when nothing was.
+    Q_INVOKABLE QString saveAllParams();
     Q_INVOKABLE void logout();
 
 private:

@@ -1,38 +1,40 @@
 #include "slqtapponeinstance.h"
 
+#include "platform/platform.h"
+
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QLocalSocket>
+#include <QThread>
+#include <QTimer>
+
+const char SlQtAppOneInstance::SHOW_REQUEST[] = "show\n";
+const char SlQtAppOneInstance::SHOW_ANSWER[] = "shown\n";
+
+namespace {
+const char kServerName[] = "com.corvane.watch.socket2";
+// A request is one short line; a peer that sends more, or nothing, is not a start of ours.
+constexpr int kMaxRequest = 64;
+constexpr int kIdleMs = 5000;
+
+QString lockPathFor(const QString &key)
+{
+    const QString folder = Platform::privateRuntimeFolder();
+    if (folder.isEmpty())
+        return {};
+    return folder + QStringLiteral("/com.corvane.watch-") +
+           SlQtAppOneInstance::keyHash(key, QStringLiteral("_memLockKey")) +
+           QStringLiteral(".lock");
+}
+} // namespace
 
 SlQtAppOneInstance::SlQtAppOneInstance(const QString &key)
     : key(key)
-    , memLockKey(keyHash(key, QStringLiteral("_memLockKey")))
-    , sharedMemKey(keyHash(key, QStringLiteral("_sharedmemKey")))
-    , localServerName(QStringLiteral("com.corvane.watch.socket2"))
-    , sharedMem(sharedMemKey)
-    , memLock(memLockKey, 1, QSystemSemaphore::Open)
+    , lockPath(lockPathFor(key))
+    , localServerName(Platform::userLocalServerName(QString::fromLatin1(kServerName)))
 {
-    memLock.acquire();
-    {
-        // Where segments outlive their process, attaching and detaching once
-        // removes the one a crashed run left behind.
-        QSharedMemory fix(sharedMemKey);
-        fix.attach();
-    }
-    memLock.release();
-
-    if (!isAnotherRunning()) {
-        connect(&localServer, &QLocalServer::newConnection, this,
-                &SlQtAppOneInstance::onNewConnection);
-        QLocalServer::removeServer(localServerName);
-        const bool listening = localServer.listen(localServerName);
-        qDebug().noquote().nospace() << "localServer.listen " << listening;
-        qDebug().noquote().nospace() << "localServer.errorString " << localServer.errorString();
-    } else {
-        localSocket.connectToServer(localServerName, QIODevice::ReadWrite);
-        // The caller exits right after this; the running copy must see the
-        // connection before the socket goes away with this process.
-        localSocket.waitForConnected(1000);
-    }
+    connect(&localServer, &QLocalServer::newConnection, this, &SlQtAppOneInstance::onNewConnection);
 }
 
 SlQtAppOneInstance::~SlQtAppOneInstance()
@@ -47,52 +49,113 @@ QString SlQtAppOneInstance::keyHash(const QString &key, const QString &salt)
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
 }
 
+QString SlQtAppOneInstance::errorString() const
+{
+    return error;
+}
+
 bool SlQtAppOneInstance::isAnotherRunning()
 {
-    if (sharedMem.isAttached())
+    if (lockHandle != -1 || lockPath.isEmpty())
         return false;
-    memLock.acquire();
-    const bool attached = sharedMem.attach();
-    if (attached)
-        sharedMem.detach();
-    memLock.release();
-    return attached;
+    bool busy = false;
+    const qintptr probe = Platform::lockFile(lockPath, &busy, nullptr);
+    Platform::unlockFile(probe);
+    return busy;
 }
 
 bool SlQtAppOneInstance::tryToRun()
 {
-    if (isAnotherRunning())
-        return false;
-    memLock.acquire();
-    bool created = sharedMem.create(8);
-    if (!created && sharedMem.error() == QSharedMemory::AlreadyExists) {
-        // A run that died where segments outlive their process, and whose key file was
-        // removed since, leaves a segment that the clean-up at construction could not reach
-        // (another temporary folder may even reuse the key). Creating made the key file
-        // again, so attaching once now removes the segment, unless a live copy holds it.
-        QSharedMemory stale(sharedMemKey);
-        stale.attach();
-        stale.detach();
-        created = sharedMem.create(8);
-    }
-    memLock.release();
-    if (!created) {
-        release();
+    if (lockHandle != -1)
+        return true;
+    error.clear();
+    if (lockPath.isEmpty() || localServerName.isEmpty()) {
+        error = QStringLiteral("no private runtime folder for the instance lock");
         return false;
     }
+    bool busy = false;
+    lockHandle = Platform::lockFile(lockPath, &busy, &error);
+    // A holder that cannot be reached may be on its way out: one more try at the lock.
+    if (lockHandle == -1 && busy && !askRunningToShow())
+        lockHandle = Platform::lockFile(lockPath, &busy, &error);
+    if (lockHandle == -1) {
+        if (busy)
+            error.clear();
+        else
+            error = QStringLiteral("cannot lock %1: %2").arg(lockPath, error);
+        return false;
+    }
+    // Only the lock's holder touches the server name, so a socket left by a crashed run is its
+    // to remove.
+    localServer.setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(localServerName);
+    const bool listening = localServer.listen(localServerName);
+    qDebug().noquote().nospace() << "localServer.listen " << listening;
+    qDebug().noquote().nospace() << "localServer.errorString " << localServer.errorString();
     return true;
 }
 
 void SlQtAppOneInstance::release()
 {
-    memLock.acquire();
-    if (sharedMem.isAttached())
-        sharedMem.detach();
-    memLock.release();
+    if (lockHandle == -1)
+        return;
+    localServer.close();
+    Platform::unlockFile(lockHandle);
+    lockHandle = -1;
+}
+
+bool SlQtAppOneInstance::askRunningToShow()
+{
+    // The running copy may have taken the lock a moment ago and not be listening yet.
+    QDeadlineTimer deadline(2000);
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(localServerName, QIODevice::ReadWrite);
+        if (socket.waitForConnected(int(deadline.remainingTime())) || deadline.hasExpired())
+            break;
+        QThread::msleep(50);
+    }
+    if (socket.state() != QLocalSocket::ConnectedState) {
+        qDebug().noquote() << "Cannot reach the running instance:" << socket.errorString();
+        return false;
+    }
+    socket.write(SHOW_REQUEST);
+    // Until the answer the running copy may not have read the request; leaving earlier would
+    // take it away.
+    QByteArray answer;
+    while (!answer.endsWith('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    if (answer != SHOW_ANSWER)
+        qDebug().noquote() << "The running instance did not answer:" << socket.errorString();
+    socket.disconnectFromServer();
+    return true;
 }
 
 void SlQtAppOneInstance::onNewConnection()
 {
-    qDebug() << "Another instance was open. Maximize current instance window";
-    emit anotherInstanceWasOpen();
+    while (QLocalSocket *socket = localServer.nextPendingConnection()) {
+        connect(socket, &QLocalSocket::readyRead, this,
+                [this, socket] { onRequestReadable(socket); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kIdleMs, socket, [socket] { socket->abort(); });
+        // Bytes may have come with the connection.
+        if (socket->bytesAvailable() > 0)
+            onRequestReadable(socket);
+    }
+}
+
+void SlQtAppOneInstance::onRequestReadable(QLocalSocket *socket)
+{
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > kMaxRequest)
+            socket->abort();
+        return;
+    }
+    const QByteArray request = socket->readLine(kMaxRequest + 1);
+    if (request == SHOW_REQUEST) {
+        qDebug() << "Another instance was open. Maximize current instance window";
+        emit anotherInstanceWasOpen();
+        socket->write(SHOW_ANSWER);
+    }
+    socket->disconnectFromServer();
 }

@@ -20,8 +20,13 @@ SlIODeviceServer::SlIODeviceServer(QObject *parent)
             &SlIODeviceServer::onUsbNewDeviceConnected);
     connect(tcpServer, &QTcpServer::newConnection, this,
             &SlIODeviceServer::onTcpNewDeviceConnected);
-    // Without the port, USB watches still work; nothing to report.
-    tcpServer->listen(QHostAddress::LocalHost, TcpPort);
+    // The port serves one program on the machine; another user's copy may hold it. USB
+    // watches still work, so it is said once and the run goes on.
+    if (!tcpServer->listen(QHostAddress::LocalHost, TcpPort))
+        qDebug().noquote() << QStringLiteral("Gadget port %1 not available (%2), watches on "
+                                             "USB still work")
+                                  .arg(TcpPort)
+                                  .arg(tcpServer->errorString());
     accessDeniedExpiry = new QTimer(this);
     accessDeniedExpiry->setSingleShot(true);
     accessDeniedExpiry->setInterval(5 * PollInterval);

@@ -27,6 +27,11 @@ bool SlCliTCPServer::isListening() const
     return tcpServer->isListening();
 }
 
+GGadget *SlCliTCPServer::currentDevice() const
+{
+    return device;
+}
+
 void SlCliTCPServer::setDevice(GGadget *newDevice)
 {
     if (!newDevice)

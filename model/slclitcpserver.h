@@ -1,12 +1,13 @@
 #ifndef SLCLITCPSERVER_H
 #define SLCLITCPSERVER_H
 
+#include "model/ggadget.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 #include <QVariant>
 
-class GGadget;
 class QTcpServer;
 class QTcpSocket;
 class SlProperty;
@@ -16,12 +17,16 @@ class SlProperty;
 class SlCliTCPServer : public QObject
 {
     Q_OBJECT
+    // A scene binds the console to the current gadget. Qt 5 takes no property without a read
+    // accessor, so it can be read back too; nothing announces changes.
+    Q_PROPERTY(GGadget *device READ currentDevice WRITE setDevice)
 public:
     static constexpr quint16 Port = 19022;
 
     explicit SlCliTCPServer(QObject *parent = nullptr);
 
     bool isListening() const;
+    GGadget *currentDevice() const;
 
 public slots:
     void setDevice(GGadget *device);

@@ -6,9 +6,11 @@
 #include <QDataStream>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QQmlEngine>
+#include <QStandardPaths>
 #include <QtEndian>
 
 #include <algorithm>
@@ -512,6 +514,19 @@ QVariantMap SlProperty::toVariantMap(SlProperty *root)
     return out;
 }
 
+QString SlProperty::localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    const QString name = url.toLocalFile();
+    if (QDir::isAbsolutePath(name))
+        return name;
+    // The working directory is the program's folder, which is not the user's to write.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(folder);
+    return QDir(folder).absoluteFilePath(name);
+}
+
 bool SlProperty::saveToFile(const QUrl &url, SlProperty *root)
 {
     QByteArray buffer;
@@ -522,7 +537,7 @@ bool SlProperty::saveToFile(const QUrl &url, SlProperty *root)
         if (root)
             writeStructure(out, root);
     }
-    QFile file(url.isLocalFile() ? url.toLocalFile() : QString());
+    QFile file(localPath(url));
     if (!url.isLocalFile() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qDebug() << "can`t save properties to file";
         return false;
@@ -533,5 +548,6 @@ bool SlProperty::saveToFile(const QUrl &url, SlProperty *root)
         qDebug() << "can`t save properties to file";
         return false;
     }
+    qDebug().noquote() << "saveToFile: wrote" << file.fileName();
     return true;
 }

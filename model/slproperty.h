@@ -45,6 +45,8 @@ public:
     SlProperty *child(const QString &name) const;
 
     static QVariantMap toVariantMap(SlProperty *root);
+    // Where saveToFile writes a file URL: a relative name lands in the user's data folder.
+    static QString localPath(const QUrl &url);
     static bool saveToFile(const QUrl &url, SlProperty *root);
     static QVariant valueFromString(int type, const QString &text);
 

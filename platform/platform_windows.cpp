@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <shellapi.h>
 #include <windows.h>
@@ -16,6 +17,11 @@ const char kValueName[] = "com.corvane.watch";
 namespace Platform {
 
 QByteArray hostKeyFromMachineIdFile(const QString &)
+{
+    return {};
+}
+
+QString userHostIdLocation()
 {
     return {};
 }
@@ -37,6 +43,46 @@ QByteArray hostKey()
     return QCryptographicHash::hash(QByteArray(buffer, int(size)), QCryptographicHash::Sha1);
 }
 
+QString privateRuntimeFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return !folder.isEmpty() && QDir().mkpath(folder) ? folder : QString();
+}
+
+QString userLocalServerName(const QString &name)
+{
+    // Pipe names are shared by the whole machine.
+    return name + QLatin1Char('-') + qEnvironmentVariable("USERNAME");
+}
+
+qintptr lockFile(const QString &path, bool *busy, QString *error)
+{
+    if (busy)
+        *busy = false;
+    // No sharing: a second opener is refused until this handle closes, which the system does
+    // when the process ends.
+    const HANDLE handle = CreateFileW(
+        reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
+        GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD failure = GetLastError();
+        if (failure == ERROR_SHARING_VIOLATION) {
+            if (busy)
+                *busy = true;
+        } else if (error) {
+            *error = QStringLiteral("error %1").arg(failure);
+        }
+        return -1;
+    }
+    return reinterpret_cast<qintptr>(handle);
+}
+
+void unlockFile(qintptr handle)
+{
+    if (handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
 QString autostartLocation()
 {
     return QString::fromLatin1(kRunKey);
@@ -48,13 +94,17 @@ bool isAutorun()
     return settings.contains(QString::fromLatin1(kValueName));
 }
 
+QString autostartEntry(const QString &program)
+{
+    return QLatin1Char('"') + QDir::toNativeSeparators(program) + QStringLiteral("\" --hidden");
+}
+
 bool setAutorun(bool on)
 {
     QSettings settings(QString::fromLatin1(kRunKey), QSettings::NativeFormat);
     if (on) {
-        const QString program = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
         settings.setValue(QString::fromLatin1(kValueName),
-                          QLatin1Char('"') + program + QStringLiteral("\" --hidden"));
+                          autostartEntry(QCoreApplication::applicationFilePath()));
     } else if (settings.contains(QString::fromLatin1(kValueName))) {
         settings.remove(QString::fromLatin1(kValueName));
     }

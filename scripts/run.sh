@@ -12,6 +12,9 @@ for arg in "$@"; do
     *) args+=("$arg") ;;
     esac
 done
+# shellcheck source=scripts/steps.sh
+. "$root/scripts/steps.sh"
+steps_init run
 "$root/scripts/setup.sh" >/dev/null
 bin="$root/build/bin"
 

@@ -13,6 +13,10 @@ case "${1:-}" in
 *) echo "usage: $0 [--asan|--tsan]" >&2; exit 2 ;;
 esac
 
+# shellcheck source=scripts/steps.sh
+. "$root/scripts/steps.sh"
+steps_init setup
+
 mapfile -t wanted < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' scripts/packages.txt)
 missing=()
 for pkg in "${wanted[@]}"; do
@@ -21,12 +25,15 @@ for pkg in "${wanted[@]}"; do
     fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    echo "Packages: ${#missing[*]} to install (${missing[*]}); on a fresh machine this takes minutes" >&2
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
     export DEBIAN_FRONTEND=noninteractive
-    $sudo_cmd apt-get update -qq
-    $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    step_run "Packages: apt-get update" "${sudo_cmd[@]}" apt-get update
+    step_run "Packages: apt-get install" "${sudo_cmd[@]}" apt-get install -y \
+        --no-install-recommends "${missing[@]}"
+else
+    echo "Packages: all ${#wanted[@]} present" >&2
 fi
 
 builddir=build
@@ -40,6 +47,6 @@ elif [ "$variant" = tsan ]; then
 fi
 [ "${CI:-}" = true ] && flags+=(-DCORVANE_WERROR=ON)
 
-cmake -S . -B "$builddir" "${flags[@]}" >/dev/null
-cmake --build "$builddir" -j"$(nproc)"
+step_run "Configure ($builddir)" cmake -S . -B "$builddir" "${flags[@]}"
+step_build "Build ($builddir)" "$builddir"
 echo "$builddir"

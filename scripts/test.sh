@@ -7,6 +7,9 @@ variant=()
 case "${1:-}" in
 --asan|--tsan) variant=("$1"); shift ;;
 esac
+# shellcheck source=scripts/steps.sh
+. "$root/scripts/steps.sh"
+steps_init "test${variant[0]:+-${variant[0]#--}}"
 builddir=$("$root/scripts/setup.sh" "${variant[@]}" | tail -n 1)
 
 export QT_QPA_PLATFORM=offscreen
@@ -17,4 +20,18 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:${TSAN_OPTIONS:-}"
 
 cd "$root/$builddir"
-ctest --output-on-failure -j2 --timeout 600 "$@"
+# The tests' own lines stay on screen; they also go to the log.
+echo "Tests ($builddir) ..." >&2
+echo "=== Tests: ctest $*" >>"$CORVANE_LOG"
+start=$(steps_now)
+set +e
+ctest --output-on-failure -j2 --timeout 600 "$@" 2>&1 | tee -a "$CORVANE_LOG"
+status=${PIPESTATUS[0]}
+set -e
+took=$(($(steps_now) - start))
+if [ "$status" -eq 0 ]; then
+    echo "Tests ($builddir): passed in $took s; full output: $CORVANE_LOG" >&2
+else
+    echo "Tests ($builddir): FAILED (status $status) after $took s; full output: $CORVANE_LOG" >&2
+fi
+exit "$status"

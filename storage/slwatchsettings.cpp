@@ -114,6 +114,7 @@ void SlWatchSettings::open(const QString &configFolder, const QString &legacyFol
     }
 
     const bool existed = QFile::exists(m_path);
+    keepPrivate(folder.absolutePath(), m_path);
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     m_db.setDatabaseName(m_path);
     m_db.setConnectOptions(QString::fromLatin1(CONNECT_OPTIONS));
@@ -126,6 +127,33 @@ void SlWatchSettings::open(const QString &configFolder, const QString &legacyFol
     // A file left empty by an interrupted first run has no tables either.
     if (!existed || m_db.tables().isEmpty())
         createSchema();
+}
+
+void SlWatchSettings::keepPrivate(const QString &folder, const QString &path)
+{
+    // The values are encrypted with a key other local users could work out, so the files
+    // themselves must stay closed to them. The folder goes first: once it is closed, nobody else
+    // can open a file inside it, even one that is not yet tightened.
+    const QFileDevice::Permissions folderOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                                QFileDevice::WriteUser | QFileDevice::ExeUser;
+    const QFileDevice::Permissions fileOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadUser | QFileDevice::WriteUser;
+    if (!QFile::setPermissions(folder, folderOnly))
+        qDebug() << "SlWatchSettings: cannot restrict" << folder;
+    if (!QFile::exists(path)) {
+        // SQLite would make it readable by all; an empty file is an empty database to it.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            qDebug() << "SlWatchSettings: cannot create" << path;
+    }
+    // SQLite gives its journal the database's permissions, but one left by an earlier version
+    // keeps its own.
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"}) {
+        const QString file = path + QLatin1String(suffix);
+        if (QFile::exists(file) && !QFile::setPermissions(file, fileOnly))
+            qDebug() << "SlWatchSettings: cannot restrict" << file;
+    }
 }
 
 bool SlWatchSettings::createSchema()

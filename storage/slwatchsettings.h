@@ -104,6 +104,7 @@ public:
 
 private:
     void open(const QString &configFolder, const QString &legacyFolder);
+    static void keepPrivate(const QString &folder, const QString &path);
     bool createSchema();
     QByteArray encrypt(const QByteArray &plain, bool *ok) const;
     QByteArray decrypt(const QByteArray &stored, bool *ok) const;

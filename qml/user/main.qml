@@ -92,6 +92,13 @@ Window {
             pages.source = chosenPage
     }
 
+    // Saves the whole parameter tree and tells the user where the file went.
+    function saveAllParams() {
+        const path = AppLogic.saveAllParams()
+        savedNote.show(path !== "" ? "Parameters saved to\n" + path
+                                   : "The parameters could not be saved")
+    }
+
     function centre() {
         x = Screen.virtualX + (Screen.width - width) / 2
         y = Screen.virtualY + (Screen.height - height) / 2
@@ -216,7 +223,7 @@ Window {
         text: "&Save"
         shortcut: "Ctrl+S"
         enabled: AppLogic.devver === true
-        onTriggered: AppLogic.saveAllParams()
+        onTriggered: window.saveAllParams()
     }
 
     Item {
@@ -231,6 +238,11 @@ Window {
             yScale: GlobalStyles.scaleRatio
         }
 
+        NotifyWindow {
+            id: savedNote
+
+            objectName: "savedNote"
+        }
         Loader {
             id: pages
 

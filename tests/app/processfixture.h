@@ -46,20 +46,32 @@ public:
 
     static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/corvane"); }
 
-    // A started program; the caller owns it.
-    QProcess *start(const QStringList &arguments)
+    // The environment of the programs this sandbox starts.
+    QProcessEnvironment environment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto &folder : kFolders)
             env.insert(QString::fromLatin1(folder.variable),
                        path(QString::fromLatin1(folder.name)));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return env;
+    }
+
+    // A started program; the caller owns it. A wrapper (another user's, say) comes before the
+    // program on the command line.
+    QProcess *start(const QStringList &arguments, const QProcessEnvironment &env,
+                    const QStringList &wrapper = {})
+    {
         auto *process = new QProcess;
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(path(QStringLiteral("home")));
-        process->start(program(), arguments);
+        if (wrapper.isEmpty())
+            process->start(program(), arguments);
+        else
+            process->start(wrapper.first(), wrapper.mid(1) + QStringList{program()} + arguments);
         return process;
     }
+    QProcess *start(const QStringList &arguments) { return start(arguments, environment()); }
 
     QByteArray readFile(const QString &name) const
     {

@@ -7,6 +7,7 @@
 #include "web/sluser.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,6 +33,9 @@ private slots:
     void hostKey_data();
     void hostKey();
     void autostartEntryLifeCycle();
+    void autostartEntryFollowsDesktopRules_data();
+    void autostartEntryFollowsDesktopRules();
+    void hiddenAutostartEntryIsOff();
 
 private:
     void writeFile(const QString &path, const QByteArray &bytes)
@@ -181,9 +185,9 @@ void TstHubSettings::hostKey_data()
     QTest::newRow("no newline") << QByteArray("0123456789abcdef0123456789abcdef") << id32;
     QTest::newRow("36 characters") << QByteArray("3f2504e0-4f89-11d3-9a0c-0305e82c3301\n")
                                    << "34be0684faf6fdcb186fb818be2f94dcbb6c73be";
-    QTest::newRow("only a newline") << QByteArray("\n") << QString();
-    // An override naming no file gives no key, never the system's.
-    QTest::newRow("absent") << QByteArray() << QString();
+    // Without a readable identifier the user's own random one serves, never the system's.
+    QTest::newRow("only a newline") << QByteArray("\n") << QString("per-user");
+    QTest::newRow("absent") << QByteArray() << QString("per-user");
 }
 
 void TstHubSettings::hostKey()
@@ -194,7 +198,17 @@ void TstHubSettings::hostKey()
     if (!content.isNull())
         writeFile(path, content);
     qputenv("CORVANE_MACHINE_ID_FILE", path.toUtf8());
-    QCOMPARE(SlAppLogic().host_key(), expectedHex);
+    if (expectedHex != "per-user") {
+        QCOMPARE(SlAppLogic().host_key(), expectedHex);
+        return;
+    }
+    const QString own = Platform::userHostIdLocation();
+    QVERIFY(!QFile::exists(own));
+    const QString made = SlAppLogic().host_key();
+    QCOMPARE(QFile::permissions(own) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QCOMPARE(made, QString::fromLatin1(Platform::hostKeyFromMachineIdFile(own).toHex()));
+    QCOMPARE(made.size(), 40);
+    QCOMPARE(SlAppLogic().host_key(), made);
 }
 
 void TstHubSettings::autostartEntryLifeCycle()
@@ -235,6 +249,91 @@ void TstHubSettings::autostartEntryLifeCycle()
     qputenv("HOME", m_dir.filePath("home").toUtf8());
     QVERIFY(Platform::setAutorun(true));
     QVERIFY(QFile::exists(m_dir.filePath("home/.config") + kEntry));
+}
+
+// The Exec value read back as a launcher does: the string escapes first, then the quoting, then
+// the field codes.
+static QStringList execArguments(const QByteArray &entry)
+{
+    const int start = entry.indexOf("\nExec=") + 6;
+    const QString raw = QString::fromUtf8(entry.mid(start, entry.indexOf('\n', start) - start));
+    QString value;
+    for (int i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\' || i + 1 == raw.size()) {
+            value += raw[i];
+            continue;
+        }
+        const QChar next = raw[++i];
+        value += next == 's'   ? QChar(' ')
+                 : next == 'n' ? QChar('\n')
+                 : next == 't' ? QChar('\t')
+                 : next == 'r' ? QChar('\r')
+                               : next;
+    }
+    QStringList arguments;
+    QString current;
+    bool quoted = false, any = false;
+    for (int i = 0; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (quoted && c == '\\' && i + 1 < value.size() && QString("\"`$\\").contains(value[i + 1]))
+            current += value[++i];
+        else if (c == '"')
+            quoted = !quoted, any = true;
+        else if (c == ' ' && !quoted) {
+            if (any || !current.isEmpty())
+                arguments.append(current);
+            current.clear();
+            any = false;
+        } else
+            current += c;
+    }
+    if (any || !current.isEmpty())
+        arguments.append(current);
+    for (QString &argument : arguments)
+        argument.replace("%%", "%");
+    return arguments;
+}
+
+void TstHubSettings::autostartEntryFollowsDesktopRules_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("plain") << "/usr/bin/corvane";
+    QTest::newRow("blanks") << "/opt/my apps/corvane";
+    QTest::newRow("double quote") << "/opt/a\"b/corvane";
+    QTest::newRow("backslash") << "/opt/a\\b/corvane";
+    QTest::newRow("percent") << "/opt/100%u/corvane";
+    QTest::newRow("dollar and backtick") << "/opt/$HOME`id`/corvane";
+}
+
+// The written entry passes the desktop's own checker, and a launcher that reads it starts the
+// program at that path with --hidden.
+void TstHubSettings::autostartEntryFollowsDesktopRules()
+{
+    QFETCH(QString, program);
+    const QByteArray entry = Platform::autostartEntry(program).toUtf8();
+    const QString file = m_dir.filePath("corvane.desktop");
+    writeFile(file, entry);
+    QProcess validate;
+    validate.start("desktop-file-validate", {file});
+    QVERIFY2(validate.waitForFinished(10000), "desktop-file-validate (desktop-file-utils) missing");
+    const QByteArray said = validate.readAllStandardOutput() + validate.readAllStandardError();
+    QVERIFY2(validate.exitCode() == 0 && said.isEmpty(), (said + entry).constData());
+    QCOMPARE(execArguments(entry), QStringList({program, "--hidden"}));
+}
+
+// The desktop's way to switch a log-on entry off without deleting it.
+void TstHubSettings::hiddenAutostartEntryIsOff()
+{
+    const QByteArray entry = Platform::autostartEntry("/usr/bin/corvane").toUtf8();
+    QVERIFY(QDir().mkpath(QFileInfo(Platform::autostartLocation()).path()));
+    const QList<QPair<QByteArray, bool>> rows = {{"Hidden=true\n", false},
+                                                 {"Hidden = true\n", false},
+                                                 {"Hidden=false\n", true},
+                                                 {"[Other Group]\nHidden=true\n", true}};
+    for (const auto &row : rows) {
+        writeFile(Platform::autostartLocation(), entry + row.first);
+        QVERIFY2(Platform::isAutorun() == row.second, row.first.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstHubSettings)

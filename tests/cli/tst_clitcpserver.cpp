@@ -1,8 +1,15 @@
+#include "../gadget-sim/simprocess.h"
 #include "../gadget/fragmentpeer.h"
+
+#include "app/typeregistry.h"
 
 #include "model/ggadget.h"
 #include "model/slclitcpserver.h"
 #include "model/slproperty.h"
+
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
 
 #include <memory>
 
@@ -34,6 +41,7 @@ class TestCliTcpServer : public QObject
 private slots:
     void init();
     void oneClientAndTheDevicesField();
+    void sceneBindsTheConsoleToTheWatch();
 
 private:
     std::unique_ptr<Watch> makeWatch(bool withCli);
@@ -114,6 +122,37 @@ void TestCliTcpServer::oneClientAndTheDevicesField()
 
     QTest::ignoreMessage(QtDebugMsg, "Fail to listen");
     QVERIFY(!SlCliTCPServer().isListening());
+}
+
+// A scene makes a console and binds it to the gadget of a simulated watch: a typed line reaches
+// the watch's memory, and the watch's echo of the field comes back to the terminal.
+void TestCliTcpServer::sceneBindsTheConsoleToTheWatch()
+{
+    console.reset();
+    watch.reset();
+    SimProcess sim;
+    sim.start({"--port", QString::number(link.serverPort())});
+    QVERIFY(link.waitForNewConnection(10000));
+    GGadget gadget(link.nextPendingConnection());
+    // The simulated watch has no console field: one over plain parameters at 140 stands in.
+    gadget.root()->addChildren(
+        {SlPropertyDescriptor(QStringLiteral("cli"), PROPERTY_LATIN1_STRING, 140, 16, 3)});
+
+    registerInterfaceTypes();
+    QQmlEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("watch"), &gadget);
+    QQmlComponent scene(&engine);
+    scene.setData("import sl.watch.cli 1.0\nCliTCPServer { device: watch }\n", QUrl());
+    std::unique_ptr<QObject> bound(scene.create());
+    QVERIFY2(bound, qPrintable(scene.errorString()));
+    QCOMPARE(bound->property("device").value<GGadget *>(), &gadget);
+
+    Terminal terminal;
+    QTRY_COMPARE(terminal.received, kGreeting);
+    terminal.write("uptime\n");
+    QVERIFY(sim.waitForEvent("write offset=140 size=16 name=- value=" +
+                             QByteArray("uptime\n").toHex() + QByteArray(9, '\0').toHex()) >= 0);
+    QTRY_COMPARE(terminal.received, kGreeting + "uptime\n");
 }
 
 QTEST_GUILESS_MAIN(TestCliTcpServer)

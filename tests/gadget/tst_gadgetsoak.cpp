@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <unistd.h>
@@ -79,7 +80,7 @@ void TestGadgetSoak::initTestCase()
         connect(gadget, &QObject::destroyed, this, [this] { ++destroyed; });
     });
     hub->saveAllParams(); // without a watch there is nothing to save
-    QVERIFY(!QFileInfo::exists(QStringLiteral("properties.bsp")));
+    QVERIFY(!QFileInfo::exists(SlProperty::localPath(QUrl("file:properties.bsp"))));
 }
 
 void TestGadgetSoak::cycle(int round)
@@ -115,10 +116,14 @@ void TestGadgetSoak::cycle(int round)
             QCOMPARE(ours->serial(), QString::fromLatin1("SOAK-" + QByteArray::number(round)));
         }
         if (round == Authorised) {
-            hub->saveAllParams();
-            // The whole tree, so far larger than the six-node file the gadget writes at start.
-            QVERIFY(QFileInfo(QStringLiteral("properties.bsp")).size() >
-                    3 * QFileInfo(QStringLiteral("temp.bsp")).size());
+            // The whole tree, so far larger than the six-node file the gadget writes at start,
+            // both in the user's data folder.
+            const QString saved = hub->saveAllParams();
+            QCOMPARE(saved, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                                "/properties.bsp");
+            QVERIFY(saved.startsWith(box.path("home/")));
+            QVERIFY(QFileInfo(saved).size() >
+                    3 * QFileInfo(SlProperty::localPath(QUrl("file:temp.bsp"))).size());
         }
         if (moment == WhileWriting) {
             // The hub keeps writing to a connection that was reset under it.

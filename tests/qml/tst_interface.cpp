@@ -16,6 +16,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -66,6 +67,8 @@ private slots:
     void refusedWatchShowsTheRuleCommand();
     void authorisedWatchBringsTheWindowUp();
     void menuPicksThePage();
+    void menuHighlightsOnlyThePageShown();
+    void savedParametersSayWhereTheyWent();
     void elementsShowAndWrite_data();
     void elementsShowAndWrite();
     void lampsFollowSliderAndBacklight();
@@ -377,6 +380,66 @@ void TstInterface::menuPicksThePage()
         openPage(i);
         QCOMPARE(find("tr31Page")->property("source").toUrl().fileName(), files.value(i));
     }
+}
+
+// Real clicks and arrow keys on the loaded window: after each, one entry is highlighted, the
+// one whose page is shown.
+void TstInterface::menuHighlightsOnlyThePageShown()
+{
+    const QStringList files = {"General.qml",  "Battery.qml",    "Indication.qml", "DateTime.qml",
+                               "Settings.qml", "Statistics.qml", "Service.qml"};
+    QQuickItem *panel = loaded("leftPanel");
+    const auto button = [&](int i) {
+        return findItem(panel, "menu_" + files.at(i));
+    };
+    const auto highlighted = [&] {
+        QStringList on;
+        for (int i = 0; i < files.size(); ++i)
+            if (button(i)->property("checked").toBool())
+                on.append(files.at(i));
+        return on;
+    };
+    // Clicks by menu index, then -1 for the arrow up and -2 for the arrow down.
+    const QList<QPair<int, int>> steps = {{1, 1}, {0, 0},  {2, 2},  {2, 2}, {-2, 3}, {-2, 4},
+                                          {6, 6}, {-2, 6}, {-1, 5}, {0, 0}, {-1, 0}, {5, 5}};
+    for (const auto &step : steps) {
+        if (step.first >= 0) {
+            QQuickItem *target = button(step.first);
+            const QPointF centre =
+                target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        } else {
+            QTest::keyClick(window, step.first == -1 ? Qt::Key_Up : Qt::Key_Down);
+        }
+        const QString shown = files.at(step.second);
+        QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), shown);
+        QCOMPARE(highlighted(), QStringList{shown});
+    }
+
+    // The watch leaves and comes back: the new menu starts at the first page.
+    sim.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("qrc:///user/Unplugged.qml"), 10000);
+    sim = std::make_unique<SimProcess>();
+    sim->start({"--reconnect", "--clock", "2026-12-07T10:42:00", "--frozen-clock"});
+    QTRY_VERIFY_WITH_TIMEOUT(find("tr31Page"), 10000);
+    panel = loaded("leftPanel");
+    QTRY_COMPARE(find("tr31Page")->property("source").toUrl().fileName(), files.first());
+    QCOMPARE(highlighted(), QStringList{files.first()});
+}
+
+// The program's folder is not the user's: the file goes to the user's data folder, and the
+// window says where.
+void TstInterface::savedParametersSayWhereTheyWent()
+{
+    QVERIFY(QMetaObject::invokeMethod(window, "saveAllParams"));
+    QObject *note = find("savedNote");
+    QVERIFY(note->property("visible").toBool());
+    const QString path =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/properties.bsp";
+    QVERIFY(path.startsWith(box.path("home/")));
+    QCOMPARE(note->property("text").toString(), "Parameters saved to\n" + path);
+    QVERIFY(QFileInfo(path).size() > 0);
+    note->setProperty("visible", false);
 }
 
 // One element of a page: a value the watch holds shows as the text; then the user's action

@@ -13,6 +13,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray KEY = QByteArray::fromHex("3f2a9c0b7d41e6a85b0c1d2e3f405162738495a6b7c8d9ea");
@@ -94,6 +96,8 @@ private slots:
     void unusableDatabase_data();
     void unusableDatabase();
     void defaultConstructionAndLegacyFile();
+    void filesStayPrivate_data();
+    void filesStayPrivate();
     void userStoredForm();
     void userSignalsAndValidity();
 
@@ -364,6 +368,45 @@ void TestSlWatchSettings::defaultConstructionAndLegacyFile()
     }
     QVERIFY(QDir::setCurrent(previous));
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+void TestSlWatchSettings::filesStayPrivate_data()
+{
+    QTest::addColumn<bool>("earlier");
+    QTest::newRow("new store") << false;
+    QTest::newRow("open store of an earlier version") << true;
+}
+
+// Other local users can work out the storage key, so they must not read the files.
+void TestSlWatchSettings::filesStayPrivate()
+{
+    QFETCH(bool, earlier);
+    const QString folder = m_dir->filePath("config");
+    const QString db = folder + "/settings.sqlite";
+    const auto mode = [](const QString &path) {
+        struct stat info = {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777
+                                                                       : 01000u;
+    };
+    // Nothing here may rest on the user's umask.
+    const mode_t previous = ::umask(0);
+    if (earlier) {
+        QVERIFY(SlWatchSettings(folder, QString(), KEY).writeSetting("k", "v"));
+        QFile journal(db + "-journal");
+        QVERIFY(journal.open(QIODevice::WriteOnly));
+        journal.close();
+        for (const QString &path : {folder, db, db + "-journal"})
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), path == folder ? 0755 : 0644), 0);
+    }
+    SlWatchSettings settings(folder, QString(), KEY);
+    const uint journalMode = mode(db + "-journal");
+    const bool written = settings.writeSetting("k", "w");
+    ::umask(previous);
+    QVERIFY(written);
+    QCOMPARE(mode(folder), 0700u);
+    QCOMPARE(mode(db), 0600u);
+    if (earlier)
+        QCOMPARE(journalMode, 0600u);
 }
 
 void TestSlWatchSettings::userStoredForm()

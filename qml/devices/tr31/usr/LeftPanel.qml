@@ -23,6 +23,12 @@ Item {
     width: 210
     height: 800
 
+    // The one rule of the menu: the entry shown is the entry picked; out-of-range picks stay at
+    // the ends.
+    function select(index) {
+        currentIndex = Math.max(0, Math.min(entries.length - 1, index))
+    }
+
     Rectangle {
         anchors.fill: parent
         color: GlobalStyles.darkBackgroundColor
@@ -60,10 +66,14 @@ Item {
             Button {
                 objectName: "menu_" + modelData.file
                 text: modelData.name
-                checkable: true
+                // Not checkable: a click on a checkable button would toggle checked and so
+                // break this binding, leaving stale or missing highlights.
                 checked: index === panel.currentIndex
                 style: GlobalStyles.leftPanelButtonStyle
-                onClicked: panel.currentIndex = index
+                activeFocusOnPress: true
+                onClicked: panel.select(index)
+                Keys.onUpPressed: panel.select(panel.currentIndex - 1)
+                Keys.onDownPressed: panel.select(panel.currentIndex + 1)
                 Rectangle {
                     // Marks the page on show.
                     anchors.right: parent.left
