@@ -23,6 +23,7 @@
 #include <QSGRendererInterface>
 #include <QStandardPaths>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -50,6 +51,11 @@ int main(int argc, char *argv[])
     sinceStart.start();
     // The first lines of a run come before the options say where logs go.
     LogHandler::beginBuffering();
+    // Qt 5's bearer management would wake every 10 s to poll the network interfaces for
+    // QNetworkAccessManager's online state, which nothing here reads; idle, it was the
+    // program's only wake-up. A value the user set stays.
+    if (!qEnvironmentVariableIsSet("QT_BEARER_POLL_TIMEOUT"))
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();
