@@ -261,12 +261,22 @@ cpu_ticks() {
     awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$prog_pid/stat"
 }
 
-# CPU time of the program's threads in nanoseconds, from the scheduler: ticks
-# of 10 ms are too coarse for goals of a few hundredths of a percent. A thread
-# that ends within the window takes its share along; the tick count (which
-# keeps it) is printed beside, as a check.
-cpu_ns() {
-    cat /proc/"$prog_pid"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f\n", s }'
+# CPU time of each of the program's threads in nanoseconds ("tid ns" lines), from
+# the scheduler: ticks of 10 ms are too coarse for goals of a few hundredths of a
+# percent. A thread that ends within the window (Qt's pool threads expire after
+# 30 s idle) takes its share along; the tick count, which keeps it, is printed
+# beside as a check.
+cpu_ns_snapshot() {
+    local task
+    for task in /proc/"$prog_pid"/task/*; do
+        read -r ns _ <"$task/schedstat" 2>/dev/null && echo "${task##*/} $ns"
+    done
+}
+
+# ns_between SNAPSHOT0 SNAPSHOT1: CPU time the threads alive at the end spent since the start.
+ns_between() {
+    awk 'NR == FNR { t0[$1] = $2; next } { s += $2 - ($1 in t0 ? t0[$1] : 0) } END { printf "%.0f\n", s }' \
+        <(echo "$1") <(echo "$2")
 }
 
 median() {
@@ -336,11 +346,11 @@ measure_idle() {
         alive || fail_run "corvane exited during the settle time"
         windows=$(visible_windows)
         c0=$(cpu_ticks)
-        n0=$(cpu_ns)
+        n0=$(cpu_ns_snapshot)
         t0=$EPOCHREALTIME
         sleep "$idle_seconds"
         c1=$(cpu_ticks)
-        n1=$(cpu_ns)
+        n1=$(cpu_ns_snapshot)
         t1=$EPOCHREALTIME
         alive || fail_run "corvane exited during the idle measurement"
         stop_program
@@ -358,9 +368,11 @@ measure_idle() {
     elif [[ $mode == shown && $windows -eq 0 ]]; then
         notes+=("idle shown: no visible Corvane window")
     fi
-    cpu_pct[$mode]=$(awk -v d="$((n1 - n0))" -v t0="$t0" -v t1="$t1" \
+    local ns
+    ns=$(ns_between "$n0" "$n1")
+    cpu_pct[$mode]=$(awk -v d="$ns" -v t0="$t0" -v t1="$t1" \
         'BEGIN { printf "%.4f", 100 * d / 1e9 / (t1 - t0) }')
-    echo "  idle $mode: $(((n1 - n0) / 1000)) us on CPU ($((c1 - c0)) ticks of 1/$clk_tck s) in ${idle_seconds} s -> ${cpu_pct[$mode]} %" >&2
+    echo "  idle $mode: $((ns / 1000)) us on CPU ($((c1 - c0)) ticks of 1/$clk_tck s) in ${idle_seconds} s -> ${cpu_pct[$mode]} %" >&2
 }
 
 echo "bench_ui: $bin on Xvfb $display, $runs starts per backend, idle windows of ${idle_seconds} s" >&2
