@@ -10,6 +10,9 @@
 #   --bin        the program to measure (default: BUILD_DIR/bin/corvane)
 #   --baseline   an earlier build to compare with: its starts alternate with the
 #                program's, and the first-frame goal becomes 60 % of its median
+#   --warm-cache keep each program's cache folder (Mesa's and Qt's shader caches, the
+#                QML cache) across its starts, as a user's later starts find it; an
+#                unmeasured start per program and backend fills it first
 #
 # BUILD_DIR (default build, relative to the repository root) selects the build;
 # BENCH_UI_RUNS and BENCH_UI_IDLE_SECONDS override the number of starts and the
@@ -25,19 +28,21 @@ base_bin=
 
 quick=${BENCH_UI_QUICK:-0}
 keep=0
+warm=0
 while (($#)); do
     arg=$1
     shift
     case $arg in
         --quick) quick=1 ;;
         --keep) keep=1 ;;
+        --warm-cache) warm=1 ;;
         --bin | --baseline)
             (($#)) || { echo "bench_ui: $arg needs a program" >&2; exit 2; }
             [[ $arg == --bin ]] && bin=$(realpath "$1") || base_bin=$(realpath "$1")
             shift
             ;;
         -h | --help)
-            sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+            sed -n '2,21p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
             exit 0
             ;;
         *)
@@ -183,6 +188,11 @@ start_program() {
     local dir=$work/run-$run_count-$backend
     mkdir -p "$dir"/{home,config,cache,data,runtime,tmp}
     chmod 0700 "$dir/runtime"
+    local cache=$dir/cache
+    if [[ $warm == 1 ]]; then
+        cache=$work/cache-$backend-$(cksum <<<"$prog_bin" | cut -d' ' -f1)
+        mkdir -p "$cache"
+    fi
     run_log=$dir/program.log
     local quick_backend=(-u QT_QUICK_BACKEND)
     [[ $backend == software ]] && quick_backend=(QT_QUICK_BACKEND=software)
@@ -193,7 +203,7 @@ start_program() {
     env -u QMLSCENE_DEVICE -u QT_SCALE_FACTOR -u QT_SCREEN_SCALE_FACTORS "${quick_backend[@]}" \
         HOME="$dir/home" \
         XDG_CONFIG_HOME="$dir/config" \
-        XDG_CACHE_HOME="$dir/cache" \
+        XDG_CACHE_HOME="$cache" \
         XDG_DATA_HOME="$dir/data" \
         XDG_RUNTIME_DIR="$dir/runtime" \
         TMPDIR="$dir/tmp" \
@@ -298,6 +308,12 @@ measure_start() {
     local backend=$1 r attempt ms kib frames=() rsses=()
     local key=${3:-$1}
     prog_bin=${2:-$bin}
+    if [[ $warm == 1 && ! -d $work/cache-$backend-$(cksum <<<"$prog_bin" | cut -d' ' -f1) ]]; then
+        start_program "$backend"
+        wait_first_frame
+        sleep 1
+        stop_program
+    fi
     for ((r = 1; r <= runs; r++)); do
         for ((attempt = 1; attempt <= max_attempts; attempt++)); do
             start_program "$backend"
@@ -449,6 +465,9 @@ warnings=$(cat "$work"/run-*/program.log | grep -E '^(warning|critical|fatal): '
     echo
     echo "CPU in percent of one core (scheduler time of all threads); peak RSS read ${hwm_delay_seconds} s after the first frame; idle after ${settle_seconds} s settling."
     echo "Default backend rendered with: ${renderer:-unknown (no GL_RENDERER line in the logs)}"
+    if [[ $warm == 1 ]]; then
+        echo "Warm caches: each program found its cache folder from an earlier start."
+    fi
     if [[ $quick == 1 ]]; then
         echo "Quick trial run: too few starts and too short idle windows for figures to compare."
     fi
