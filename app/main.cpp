@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -115,6 +116,11 @@ int main(int argc, char *argv[])
     answerTextOnlyRequest(argc, argv);
     // The first lines of a run come before the options say where logs go.
     LogHandler::beginBuffering(AppInfo::userFilePath(rawOptionValue(argc, argv, "--debug-file")));
+    // Qt 5's bearer management would wake every 10 s to poll the network interfaces for
+    // QNetworkAccessManager's online state, which nothing here reads; idle, it was the
+    // program's only wake-up. A value the user set stays.
+    if (!qEnvironmentVariableIsSet("QT_BEARER_POLL_TIMEOUT"))
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 
     QApplication app(argc, argv);
     auto engine = std::make_unique<QQmlApplicationEngine>();

@@ -20,6 +20,8 @@ SlIODeviceServer::SlIODeviceServer(QObject *parent)
             &SlIODeviceServer::onUsbNewDeviceConnected);
     connect(tcpServer, &QTcpServer::newConnection, this,
             &SlIODeviceServer::onTcpNewDeviceConnected);
+    // Listening before the first pass, so that nothing plugged in between is missed.
+    usbServer->useHotplugEvents();
     // The port serves one program on the machine; another user's copy may hold it. USB
     // watches still work, so it is said once and the run goes on.
     if (!tcpServer->listen(QHostAddress::LocalHost, TcpPort))
@@ -30,7 +32,10 @@ SlIODeviceServer::SlIODeviceServer(QObject *parent)
     accessDeniedExpiry = new QTimer(this);
     accessDeniedExpiry->setSingleShot(true);
     accessDeniedExpiry->setInterval(5 * PollInterval);
-    connect(accessDeniedExpiry, &QTimer::timeout, this, [this] { setAccessDenied(false); });
+    connect(accessDeniedExpiry, &QTimer::timeout, this, [this] {
+        setAccessDenied(false);
+        usbServer->setFallbackPolling(false);
+    });
 }
 
 void SlIODeviceServer::setAccessDenied(bool denied)
@@ -96,13 +101,18 @@ void SlIODeviceServer::onUsbNewDeviceConnected(SlUSBHIDInfo info)
     if (!device->open(info.path)) {
         const int error = device->openError();
         delete device;
-        if (error == EACCES || error == EPERM) {
+        if (error == EACCES || error == EPERM)
             setAccessDenied(true);
-            accessDeniedExpiry->start();
-        }
+        // No event tells when the open would work (a udev rule installed, the
+        // node released by another program): try on every pass until it does
+        // or the watch is gone.
+        usbServer->setFallbackPolling(true);
+        accessDeniedExpiry->start();
         return;
     }
+    accessDeniedExpiry->stop();
     setAccessDenied(false);
+    usbServer->setFallbackPolling(false);
     pendingDevices.append(device);
     emit newDeviceConnected();
 }

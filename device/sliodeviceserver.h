@@ -12,9 +12,9 @@ class QTcpServer;
 class QTimer;
 class SlUSBHIDServer;
 
-// Where watch connections come from: USB HID devices found by polling and TCP
-// peers on the loopback port. Each new connection is opened, queued and
-// announced; while disabled, nothing new is accepted.
+// Where watch connections come from: USB HID devices found on hot-plug events (or
+// by polling where there are none) and TCP peers on the loopback port. Each new connection is
+// opened, queued and announced; while disabled, nothing new is accepted.
 class SlIODeviceServer : public QObject
 {
     Q_OBJECT
@@ -48,7 +48,8 @@ private:
     QVector<QPointer<QIODevice>> pendingDevices;
     bool enabled = false;
     bool accessDenied = false;
-    // Cleared when no refused open has been seen for a while: the watch was unplugged.
+    // Fires when no failed open has been seen for a while: the watch was unplugged,
+    // so the refusal is over and polling for it can stop.
     QTimer *accessDeniedExpiry;
 
     void setAccessDenied(bool denied);

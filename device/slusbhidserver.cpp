@@ -1,5 +1,7 @@
 #include "slusbhidserver.h"
 
+#include "device/sludevmonitor.h"
+
 #include <hidapi.h>
 
 #include <QTimer>
@@ -19,18 +21,88 @@ SlUSBHIDServer::SlUSBHIDServer(quint16 vendorId, quint16 productId, QObject *par
     , timer(new QTimer(this))
     , vendorId(vendorId)
     , productId(productId)
+    , pollInterval(kDefaultPollInterval)
 {
     connect(timer, &QTimer::timeout, this, &SlUSBHIDServer::onTimerTimeout);
 }
 
 bool SlUSBHIDServer::isActive() const
 {
+    return running;
+}
+
+bool SlUSBHIDServer::useHotplugEvents()
+{
+    if (!hotplug) {
+        hotplug = new SlUdevMonitor(QByteArrayLiteral("hidraw"), this);
+        connect(hotplug, &SlUdevMonitor::deviceChanged, this, &SlUSBHIDServer::onHotplugEvent);
+        updateTimer();
+    }
+    return hotplug->isWatching();
+}
+
+void SlUSBHIDServer::setFallbackPolling(bool on)
+{
+    if (fallbackPolling == on)
+        return;
+    fallbackPolling = on;
+    updateTimer();
+}
+
+bool SlUSBHIDServer::isPolling() const
+{
     return timer->isActive();
+}
+
+bool SlUSBHIDServer::needsPolling() const
+{
+    return !hotplug || !hotplug->isWatching() || fallbackPolling;
+}
+
+void SlUSBHIDServer::updateTimer()
+{
+    if (running && needsPolling()) {
+        if (!timer->isActive() || timer->interval() != pollInterval)
+            timer->start(pollInterval);
+    } else {
+        timer->stop();
+    }
+}
+
+// Coalesces a burst of events (and a start) into one pass, run from the event
+// loop so that a receiver never sees a pass inside its own call to start().
+void SlUSBHIDServer::queuePass()
+{
+    if (passQueued)
+        return;
+    passQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            passQueued = false;
+            if (running)
+                onTimerTimeout();
+        },
+        Qt::QueuedConnection);
+}
+
+void SlUSBHIDServer::onHotplugEvent()
+{
+    if (running)
+        queuePass();
 }
 
 void SlUSBHIDServer::start(int interval)
 {
-    timer->start(interval);
+    running = true;
+    pollInterval = interval;
+    if (needsPolling()) {
+        timer->start(interval);
+    } else {
+        // What was plugged in before the monitor listened, or while stopped.
+        timer->stop();
+        queuePass();
+    }
 }
 
 void SlUSBHIDServer::start()
@@ -40,6 +112,7 @@ void SlUSBHIDServer::start()
 
 void SlUSBHIDServer::stop()
 {
+    running = false;
     timer->stop();
 }
 

@@ -1,7 +1,5 @@
 pragma Singleton
 import QtQuick 2.15
-import QtQuick.Controls 1.4
-import QtQuick.Controls.Styles 1.4
 
 // Shared look of every screen: values, the fonts the screens name, and control styles.
 Item {
@@ -41,277 +39,65 @@ Item {
     readonly property string liquidFamily: liquidLoader.name
     readonly property string titleFamily: titleLoader.name
 
-    property Component comboboxStyle: ComboBoxStyle {
-        background: Rectangle {
-            implicitWidth: 160
-            implicitHeight: 30
-            radius: styles.controlMainBackGroundRadius
-            color: control.hovered ? styles.controlActiveBackGroundColor
-                                   : styles.controlMainBackGroundColor
-            border.width: styles.controlBorderWidth
-            border.color: styles.controlMainBorderColor
-            Behavior on color { ColorAnimation { duration: styles.colorAnimationDelay } }
-            Image {
-                anchors.right: parent.right
-                anchors.rightMargin: 8
-                anchors.verticalCenter: parent.verticalCenter
-                source: "qrc:///basic/images/combobox_button.png"
-            }
-        }
-        label: Text {
-            verticalAlignment: Text.AlignVCenter
-            text: control.currentText
-            font.family: styles.mediumFamily
-            font.pixelSize: 14
-            color: control.hovered ? styles.fontActiveColor : styles.fontMainColor
-        }
+    property Component comboboxStyle: controlSet.item ? controlSet.item.comboboxStyle : null
+    property Component newButtonStyleSmall:
+        controlSet.item ? controlSet.item.newButtonStyleSmall : null
+    property Component newButtonStyle: controlSet.item ? controlSet.item.newButtonStyle : null
+    property Component buttonStyle: controlSet.item ? controlSet.item.buttonStyle : null
+    property Component buttonStyle2: controlSet.item ? controlSet.item.buttonStyle2 : null
+    property Component leftPanelButtonStyle:
+        controlSet.item ? controlSet.item.leftPanelButtonStyle : null
+    property Component buttonStyle4: controlSet.item ? controlSet.item.buttonStyle4 : null
+    property Component buttonRefreshStyle:
+        controlSet.item ? controlSet.item.buttonRefreshStyle : null
+    property Component buttonStyleArrow: controlSet.item ? controlSet.item.buttonStyleArrow : null
+    property Component buttonStyleArrow1: controlSet.item ? controlSet.item.buttonStyleArrow1 : null
+    property Component textFieldStyle: controlSet.item ? controlSet.item.textFieldStyle : null
+    property Component textFieldStyle2: controlSet.item ? controlSet.item.textFieldStyle2 : null
+    property Component textFieldStyle3: controlSet.item ? controlSet.item.textFieldStyle3 : null
+    property Component textFieldStyle4: controlSet.item ? controlSet.item.textFieldStyle4 : null
+    property Component textFieldStyle5: controlSet.item ? controlSet.item.textFieldStyle5 : null
+    property Component textFieldRegistrationStyle:
+        controlSet.item ? controlSet.item.textFieldRegistrationStyle : null
+    property Component comboBoxRegistrationStyle:
+        controlSet.item ? controlSet.item.comboBoxRegistrationStyle : null
+    property Component checkBoxStyle: controlSet.item ? controlSet.item.checkBoxStyle : null
+    property Component radioButtonStyle: controlSet.item ? controlSet.item.radioButtonStyle : null
+    property Component radioButtonStyle1: controlSet.item ? controlSet.item.radioButtonStyle1 : null
+    property Component radioButtonStyle2: controlSet.item ? controlSet.item.radioButtonStyle2 : null
+    property Component radioButtonStyle3: controlSet.item ? controlSet.item.radioButtonStyle3 : null
+    property Component scrollViewStyle: controlSet.item ? controlSet.item.scrollViewStyle : null
+    property Component progressBarStyle: controlSet.item ? controlSet.item.progressBarStyle : null
+
+    // Everything beyond the first page: the control styles and nine of the ten fonts. The
+    // unplugged page needs neither; main.qml sets this before it shows any other page.
+    property bool fullSet: false
+
+    Loader {
+        id: controlSet
+
+        active: styles.fullSet
+        source: "ControlStyles.qml"
     }
-
-    property Component newButtonStyleSmall: buttonStyleOf(12, 100, 26)
-    property Component newButtonStyle: buttonStyleOf(15, 160, 40)
-    property Component buttonStyle: buttonStyleOf(15, 140, 36)
-    property Component buttonStyle2: buttonStyleOf(18, 200, 46)
-    property Component leftPanelButtonStyle: ButtonStyle {
-        background: Rectangle {
-            implicitWidth: 190
-            implicitHeight: 34
-            color: "transparent"
-        }
-        label: Text {
-            verticalAlignment: Text.AlignVCenter
-            text: control.text
-            font.family: styles.mediumFamily
-            font.pixelSize: 14
-            font.letterSpacing: 1.5
-            color: control.checked ? styles.fontSelectedColor
-                                   : control.hovered ? styles.controlHoverTextColor
-                                                     : styles.controlMainTextColor
-        }
-    }
-    property Component buttonStyle4: buttonStyleOf(13, 120, 30)
-    property Component buttonRefreshStyle: ButtonStyle {
-        background: Image {
-            source: "qrc:///basic/images/Refresh-icon.png"
-            opacity: control.pressed ? 0.6 : control.hovered ? 1 : 0.8
-        }
-    }
-    property Component buttonStyleArrow: arrowStyleOf("qrc:///basic/images/arrow.png")
-    property Component buttonStyleArrow1: arrowStyleOf("qrc:///basic/images/arrow_01.png")
-
-    property Component textFieldStyle: textFieldStyleOf(styles.controlMainBorderColor, 14)
-    property Component textFieldStyle2: textFieldStyleOf(styles.controlMainTextColor, 14)
-    property Component textFieldStyle3: textFieldStyleOf(styles.themeColor, 14)
-    property Component textFieldStyle4: textFieldStyleOf(styles.lightLineColor, 12)
-    property Component textFieldStyle5: textFieldStyleOf(styles.fontSelectedColor, 18)
-    property Component textFieldRegistrationStyle: textFieldStyleOf(styles.controlMainBorderColor,
-                                                                    16)
-    property Component comboBoxRegistrationStyle: comboboxStyle
-
-    property Component checkBoxStyle: CheckBoxStyle {
-        indicator: Rectangle {
-            implicitWidth: 18
-            implicitHeight: 18
-            radius: 3
-            color: "transparent"
-            border.color: control.hovered ? styles.controlBorderHoveredColor
-                                          : styles.controlMainBorderColor
-            Image {
-                anchors.centerIn: parent
-                visible: control.checked
-                source: "qrc:///basic/images/check.png"
-            }
-        }
-        label: Text {
-            text: control.text
-            font.family: styles.mediumFamily
-            font.pixelSize: 14
-            color: styles.fontMainColor
-        }
-    }
-    property Component radioButtonStyle: radioStyleOf(styles.fontSelectedColor)
-    property Component radioButtonStyle1: radioStyleOf(styles.themeColor)
-    property Component radioButtonStyle2: radioStyleOf(styles.fontMainColor)
-    property Component radioButtonStyle3: radioStyleOf(styles.controlMainTextColor)
-
-    property Component scrollViewStyle: ScrollViewStyle {
-        transientScrollBars: true
-        handle: Rectangle {
-            implicitWidth: 6
-            radius: 3
-            color: styles.controlMainTextColor
-        }
-        scrollBarBackground: Item {
-            implicitWidth: 6
-        }
-    }
-    property Component progressBarStyle: ProgressBarStyle {
-        background: Rectangle {
-            implicitWidth: 400
-            implicitHeight: 8
-            radius: 4
-            color: styles.lightLineColor
-        }
-        progress: Rectangle {
-            radius: 4
-            color: styles.themeColor
-        }
-    }
-
-    // The push buttons share one look and differ in size.
-    function buttonStyleOf(pixelSize, width, height) {
-        return buttonStyleComponent.createObject(styles, {
-                                                     "pixelSize": pixelSize,
-                                                     "minWidth": width,
-                                                     "minHeight": height
-                                                 }).style
-    }
-
-    function arrowStyleOf(image) {
-        return arrowStyleComponent.createObject(styles, { "image": image }).style
-    }
-
-    function textFieldStyleOf(borderColor, pixelSize) {
-        return textFieldStyleComponent.createObject(styles, {
-                                                        "borderColor": borderColor,
-                                                        "pixelSize": pixelSize
-                                                    }).style
-    }
-
-    function radioStyleOf(markColor) {
-        return radioStyleComponent.createObject(styles, { "markColor": markColor }).style
-    }
-
-    Component {
-        id: buttonStyleComponent
-
-        QtObject {
-            id: holder
-
-            property int pixelSize: 15
-            property int minWidth: 140
-            property int minHeight: 36
-            property Component style: ButtonStyle {
-                background: Rectangle {
-                    implicitWidth: holder.minWidth
-                    implicitHeight: holder.minHeight
-                    radius: styles.controlMainBackGroundRadius
-                    color: !control.enabled ? "transparent"
-                                            : control.pressed || control.hovered
-                                              ? styles.controlActiveBackGroundColor
-                                              : styles.controlMainBackGroundColor
-                    border.width: styles.controlBorderWidth
-                    border.color: control.enabled ? styles.controlMainBorderColor
-                                                  : styles.controlDisabledColor
-                    Behavior on color { ColorAnimation { duration: styles.colorAnimationDelay } }
-                }
-                label: Text {
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                    text: control.text
-                    font.family: styles.mediumFamily
-                    font.pixelSize: holder.pixelSize
-                    font.letterSpacing: 1
-                    color: !control.enabled ? styles.controlDisabledColor
-                                            : control.pressed || control.hovered
-                                              ? styles.controlHoverTextDarkColor
-                                              : styles.fontMainColor
-                }
-            }
-        }
-    }
-
-    Component {
-        id: arrowStyleComponent
-
-        QtObject {
-            id: holder
-
-            property string image
-            property Component style: ButtonStyle {
-                background: Image {
-                    source: holder.image
-                    opacity: control.pressed ? 0.6 : control.hovered ? 1 : 0.8
-                }
-            }
-        }
-    }
-
-    Component {
-        id: textFieldStyleComponent
-
-        QtObject {
-            id: holder
-
-            property color borderColor
-            property int pixelSize: 14
-            property Component style: TextFieldStyle {
-                textColor: styles.fontMainColor
-                placeholderTextColor: styles.fontDarkColor
-                font.family: styles.mediumFamily
-                font.pixelSize: holder.pixelSize
-                background: Rectangle {
-                    implicitWidth: 200
-                    implicitHeight: 30
-                    radius: styles.controlMainBackGroundRadius
-                    color: styles.controlMainBackGroundColor
-                    border.width: styles.controlBorderWidth
-                    border.color: control.activeFocus ? styles.themeColor : holder.borderColor
-                }
-            }
-        }
-    }
-
-    Component {
-        id: radioStyleComponent
-
-        QtObject {
-            id: holder
-
-            property color markColor
-            property Component style: RadioButtonStyle {
-                indicator: Rectangle {
-                    implicitWidth: 16
-                    implicitHeight: 16
-                    radius: 8
-                    color: "transparent"
-                    border.color: styles.controlMainBorderColor
-                    Rectangle {
-                        anchors.fill: parent
-                        anchors.margins: 4
-                        radius: width / 2
-                        visible: control.checked
-                        color: holder.markColor
-                    }
-                }
-                label: Text {
-                    text: control.text
-                    font.family: styles.mediumFamily
-                    font.pixelSize: 14
-                    color: styles.fontMainColor
-                }
-            }
-        }
-    }
-
     FontLoader {
         id: cricketLoader
 
-        source: "qrc:///fonts/Cricket Normal.ttf"
+        source: styles.fullSet ? "qrc:///fonts/Cricket Normal.ttf" : ""
     }
     FontLoader {
         id: crystalLoader
 
-        source: "qrc:///fonts/Crystal.ttf"
+        source: styles.fullSet ? "qrc:///fonts/Crystal.ttf" : ""
     }
     FontLoader {
         id: digiLoader
 
-        source: "qrc:///fonts/DS-DIGI.TTF"
+        source: styles.fullSet ? "qrc:///fonts/DS-DIGI.TTF" : ""
     }
     FontLoader {
         id: boldLoader
 
-        source: "qrc:///fonts/HelveticaNeue-Bold.ttf"
+        source: styles.fullSet ? "qrc:///fonts/HelveticaNeue-Bold.ttf" : ""
     }
     FontLoader {
         id: mediumLoader
@@ -321,26 +107,26 @@ Item {
     FontLoader {
         id: thinLoader
 
-        source: "qrc:///fonts/HelveticaNeue-Thin.ttf"
+        source: styles.fullSet ? "qrc:///fonts/HelveticaNeue-Thin.ttf" : ""
     }
     FontLoader {
         id: ultraLightLoader
 
-        source: "qrc:///fonts/HelveticaNeue-UltraLight.ttf"
+        source: styles.fullSet ? "qrc:///fonts/HelveticaNeue-UltraLight.ttf" : ""
     }
     FontLoader {
         id: tubeLoader
 
-        source: "qrc:///fonts/IV-16.ttf"
+        source: styles.fullSet ? "qrc:///fonts/IV-16.ttf" : ""
     }
     FontLoader {
         id: liquidLoader
 
-        source: "qrc:///fonts/liquidcr.ttf"
+        source: styles.fullSet ? "qrc:///fonts/liquidcr.ttf" : ""
     }
     FontLoader {
         id: titleLoader
 
-        source: "qrc:///fonts/MGJTypeface.ttf"
+        source: styles.fullSet ? "qrc:///fonts/MGJTypeface.ttf" : ""
     }
 }

@@ -1,7 +1,5 @@
 import QtQuick 2.15
-import "qrc:///basic"
 import QtQuick.Window 2.15
-import QtQuick.Controls 1.4
 import Qt.labs.platform 1.1 as Platform
 import sl.watch.logic 1.0
 import sl.app.updater 1.0
@@ -86,6 +84,8 @@ Window {
             updateCompleteTimer.start()
         if (chosenPage === "")
             return
+        if (chosenPage !== "qrc:///user/Unplugged.qml")
+            GlobalStyles.fullSet = true
         if (chosenPage === "qrc:///user/usr.qml" || chosenPage === "qrc:///user/FirmwareUpdatePage.qml")
             showRequest()
         if (pages.source != chosenPage)
@@ -208,22 +208,24 @@ Window {
     }
 
     // Developer tools; the program never turns them on for users.
-    Action {
+    Shortcut {
+        property string text: "&Open"
+
         objectName: "openPacketLogger"
-        text: "&Open"
-        shortcut: "Ctrl+O"
+        sequence: "Ctrl+O"
         enabled: AppLogic.devver === true
-        onTriggered: {
+        onActivated: {
             packetLogger.active = true
             packetLogger.visible = !packetLogger.visible
         }
     }
-    Action {
+    Shortcut {
+        property string text: "&Save"
+
         objectName: "saveAllParams"
-        text: "&Save"
-        shortcut: "Ctrl+S"
+        sequence: "Ctrl+S"
         enabled: AppLogic.devver === true
-        onTriggered: window.saveAllParams()
+        onActivated: window.saveAllParams()
     }
 
     Item {

@@ -266,7 +266,11 @@ void TstInterface::pageSwitcherRules()
 
 void TstInterface::updateProgressTexts()
 {
-    // The page reads the updater only through its properties and its userAction slot.
+    // The page reads the updater only through its properties and its userAction slot. Shown on
+    // its own, it needs the control styles that the page switcher readies for every page but
+    // the first.
+    QVERIFY(create("import sl.watch.styles 1.0\n"
+                   "QtObject { Component.onCompleted: GlobalStyles.fullSet = true }\n"));
     std::unique_ptr<QObject> page = create("import \"qrc:///user\"\n"
                                            "UpdateProgressPage {\n"
                                            "  property int lastAction: -1\n"

@@ -99,27 +99,34 @@ void reset()
     s.counts = Counts();
     s.abortOnMisuse = true;
     s.changed.notify_all();
+    setMonitorAvailable(true);
 }
 
 void plug(const ScriptedDevice &scripted)
 {
     State &s = state();
-    std::lock_guard<std::mutex> locker(s.mutex);
+    std::unique_lock<std::mutex> locker(s.mutex);
     if (auto old = s.devices.value(scripted.path))
         old->plugged = false;
     auto device = std::make_shared<Device>();
     device->scripted = scripted;
     s.devices.insert(scripted.path, device);
     s.changed.notify_all();
+    locker.unlock();
+    announce("hidraw", "add");
 }
 
 void unplug(const QByteArray &path)
 {
     State &s = state();
-    std::lock_guard<std::mutex> locker(s.mutex);
-    if (auto device = s.devices.take(path))
+    std::unique_lock<std::mutex> locker(s.mutex);
+    const auto device = s.devices.take(path);
+    if (device)
         device->plugged = false;
     s.changed.notify_all();
+    locker.unlock();
+    if (device)
+        announce("hidraw", "remove");
 }
 
 void pushInput(const QByteArray &path, const QByteArray &report)

@@ -41,11 +41,20 @@ struct Counts
 // leaked on purpose: their owner may still call into them.
 void reset();
 
-// Lists the device from now on. A path that is plugged already is replaced.
+// Lists the device from now on and announces a hidraw "add" event to every udev
+// monitor. A path that is plugged already is replaced.
 void plug(const ScriptedDevice &scripted);
-// Removes the device from the list and makes the reads and writes of its open
-// handles fail from now on; blocked reads return at once.
+// Removes the device from the list, makes the reads and writes of its open
+// handles fail from now on (blocked reads return at once) and announces a
+// hidraw "remove" event.
 void unplug(const QByteArray &path);
+
+// The double's udev (udevdouble.cpp): every monitor the program opens receives
+// the events announced while it is receiving and its subsystem filter matches.
+// Sends one event of any subsystem, without changing the device list.
+void announce(const QByteArray &subsystem, const QByteArray &action);
+// false: opening a monitor fails, as on a system without udev. reset() makes it true.
+void setMonitorAvailable(bool available);
 
 // Queues one input report for every open handle of the device.
 void pushInput(const QByteArray &path, const QByteArray &report);
