@@ -95,8 +95,9 @@ Window {
     // Saves the whole parameter tree and tells the user where the file went.
     function saveAllParams() {
         const path = AppLogic.saveAllParams()
-        savedNote.show(path !== "" ? "Parameters saved to\n" + path
-                                   : "The parameters could not be saved")
+        savedNote.active = true
+        savedNote.item.show(path !== "" ? "Parameters saved to\n" + path
+                                        : "The parameters could not be saved")
     }
 
     function centre() {
@@ -240,10 +241,14 @@ Window {
             yScale: GlobalStyles.scaleRatio
         }
 
-        NotifyWindow {
+        // Made when first needed: its controls are not part of the first frame.
+        Loader {
             id: savedNote
 
-            objectName: "savedNote"
+            anchors.centerIn: parent
+            active: false
+            source: "qrc:///basic/NotifyWindow.qml"
+            onLoaded: item.objectName = "savedNote"
         }
         Loader {
             id: pages
