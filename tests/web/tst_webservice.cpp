@@ -43,6 +43,7 @@ private slots:
     void parseJobResponse_data();
     void parseJobResponse();
     void jobsAndUploads();
+    void jobStaysWithItsWatch();
     void firmwareOffer_data();
     void firmwareOffer();
     void firmwareImages();
@@ -567,6 +568,31 @@ void TstWebService::jobsAndUploads()
     QVariantMap model;
     SlDeviceRecord record;
     QTRY_VERIFY(!logic->settings()->peekStatistics(model, record));
+}
+
+// The user swaps watches while the job for the first is on its way: the second never gets it.
+void TstWebService::jobStaysWithItsWatch()
+{
+    const QString job = R"({"parameters": {"indicBrightness": "33"}})";
+    QVERIFY(m_service.script("GET", kJobs,
+                             {200, kJob.arg(kFirst, "PENDING", kTime, job).toUtf8(), 2.5}));
+    std::unique_ptr<SlAppLogic> logic;
+    {
+        SimRunner first;
+        logic = plug(first);
+        QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+        QTest::qWait(300); // the job request is out
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    SimRunner second;
+    second.start({"--serial", "TR31-WEB-0002", "--reconnect", "--reconnect-delay", "50"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    // The job's reply arrives, and the second watch's own request follows it.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 2, 10000);
+    QCOMPARE(m_service.requests(kJobs)[1].toObject()["headers"].toObject().value("Serial-Number"),
+             QJsonValue("TR31-WEB-0002"));
+    QCOMPARE(second.count("write "), 0);
+    QVERIFY(m_service.requests(kReport).isEmpty());
 }
 
 void TstWebService::firmwareOffer_data()
