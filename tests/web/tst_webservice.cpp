@@ -39,6 +39,8 @@ private slots:
     void serialUnfitForAHeaderStaysHome();
     void uploadsCarryTheWatchData();
     void accountAndBannerAcrossRestarts();
+    void userIdTakenWhole_data();
+    void userIdTakenWhole();
     void registrationSavesOnlyAMatchingKey();
     void parseJobResponse_data();
     void parseJobResponse();
@@ -449,6 +451,38 @@ void TstWebService::accountAndBannerAcrossRestarts()
         hub.logout();
     }
     QVERIFY(!SlAppLogic().user()->isValid());
+}
+
+// The id names the account: one out of range is refused, never cut to another user's.
+void TstWebService::userIdTakenWhole_data()
+{
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<qint64>("taken"); // -1: no account
+    QTest::newRow("number") << QByteArray("7") << qint64(7);
+    QTest::newRow("text") << QByteArray(R"("42")") << qint64(42);
+    QTest::newRow("beyond 32 bits") << QByteArray("4294967297") << qint64(4294967297);
+    QTest::newRow("text beyond 32 bits") << QByteArray(R"("2147483648")") << qint64(2147483648);
+    QTest::newRow("text beyond 64 bits") << QByteArray(R"("18446744073709551617")") << qint64(-1);
+    QTest::newRow("number beyond exact") << QByteArray("1e300") << qint64(-1);
+    QTest::newRow("negative") << QByteArray("-2") << qint64(-1);
+    QTest::newRow("fraction") << QByteArray("1.5") << qint64(-1);
+    QTest::newRow("words") << QByteArray(R"("seven")") << qint64(-1);
+}
+
+void TstWebService::userIdTakenWhole()
+{
+    QFETCH(QByteArray, id);
+    QFETCH(qint64, taken);
+    QVERIFY(m_service.script("POST", "/en/api/v1/login/", 200,
+                             R"({"customer": {"name": "Ann", "email": "a@b", "id": )" + id + "}}"));
+    SlAppLogic hub;
+    QSignalSpy replies(hub.webService(), &SlWebService::userLoginRequestFinished);
+    hub.webService()->login({{"email", "a@b"}});
+    QVERIFY(replies.wait(5000));
+    QCOMPARE(hub.user()->isValid(), taken >= 0);
+    if (taken >= 0)
+        QCOMPARE(hub.user()->id(), taken);
+    hub.logout();
 }
 
 void TstWebService::registrationSavesOnlyAMatchingKey()
