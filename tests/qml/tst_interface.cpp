@@ -269,6 +269,7 @@ void TstInterface::updateProgressTexts()
                                            "  property int lastAction: -1\n"
                                            "  updater: QtObject {\n"
                                            "    property int state\n"
+                                           "    property int error\n"
                                            "    property string version: \"1.4.0\"\n"
                                            "    property real progress: 40\n"
                                            "    function userAction(a) { lastAction = a }\n"
@@ -277,22 +278,27 @@ void TstInterface::updateProgressTexts()
     QVERIFY(page);
     const struct
     {
-        int state;
+        int state, error;
         const char *text;
         bool buttons, bar;
     } rows[] = {
-        {U::Downloading, "Please wait until your update is downloaded and installed", false, true},
-        {U::Error, "An error occurred during update application", false, false},
-        {U::DownloadFinished, "", false, false},
-        {U::ClosingApp, "", false, false},
+        {U::Downloading, 0, "Please wait until your update is downloaded and installed", false,
+         true},
+        {U::Error, U::DownloadError, "The update could not be downloaded from the Corvane service",
+         false, false},
+        {U::Error, U::WriteError, "The update could not be saved on this computer", false, false},
+        {U::Error, U::StartUpdaterError, "The updater could not be started", false, false},
+        {U::DownloadFinished, 0, "", false, false},
+        {U::ClosingApp, 0, "", false, false},
         // The state the buttons below are clicked in.
-        {U::UpdateAvailable,
+        {U::UpdateAvailable, 0,
          "A new version 1.4.0 of the Corvane app is available\nWould you like to install the "
          "update?",
          true, false},
     };
     auto *later = page->findChild<QQuickItem *>("laterButton");
     for (const auto &row : rows) {
+        page->property("updater").value<QObject *>()->setProperty("error", row.error);
         page->property("updater").value<QObject *>()->setProperty("state", row.state);
         QCOMPARE(page->findChild<QObject *>("updateMessage")->property("text").toString(),
                  QString(row.text));
