@@ -554,6 +554,8 @@ void TstWebService::jobsAndUploads()
     const QString bad = R"({"parameters": {"nosuch": "1", "indicBrightness": "300"}})";
     QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(kFirst, "PENDING", kTime, good).toUtf8()));
     QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(second, "PENDING", kTime, bad).toUtf8()));
+    const QString third = QStringLiteral("0f0e0d0c-0b0a-0908-0706-050403020100");
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(third, "DONE", kTime, "{}").toUtf8()));
     QVERIFY(m_service.script("POST", kReport, 200, "{}") &&
             m_service.script("POST", kReport, 500, "{}"));
     QVERIFY(m_service.script("POST", kParams, 500, "{}") &&
@@ -562,8 +564,8 @@ void TstWebService::jobsAndUploads()
         SimRunner sim;
         auto logic = plug(sim);
         // The good job is written in key order; nothing of the faulty one, whose report, refused
-        // once, goes again unchanged.
-        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 3, 10000);
+        // once, goes again unchanged; a malformed job is reported under its own id.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 4, 10000);
         QStringList writes = sim.events().filter(QRegularExpression("^write offset="));
         writes.replaceInStrings(QRegularExpression("^(\\S+ ){3}"), QString());
         QCOMPARE(writes,
@@ -576,9 +578,11 @@ void TstWebService::jobsAndUploads()
                 {"id", id}, {"state", state}, {"response_code", code}, {"response_message", text}};
         };
         const QJsonArray reports = m_service.requests(kReport);
-        QCOMPARE(QJsonArray({body(reports[0]), body(reports[1]), body(reports[2])}),
-                 QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
-                             report(second, "FAILED", 7, why)}));
+        QCOMPARE(
+            QJsonArray({body(reports[0]), body(reports[1]), body(reports[2]), body(reports[3])}),
+            QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
+                        report(second, "FAILED", 7, why),
+                        report(third, "FAILED", 6, "Job state invalid value: DONE")}));
         QCOMPARE(m_service.requests(kStats).size(), 1);
         // No more jobs: polls, no reports; and the watch is quiet.
         QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 4, 5000);
@@ -586,7 +590,7 @@ void TstWebService::jobsAndUploads()
         const int settled = m_service.requests(kParams).size();
         QTest::qWait(900);
         QCOMPARE(m_service.requests(kParams).size(), settled);
-        QCOMPARE(m_service.requests(kReport).size(), 3);
+        QCOMPARE(m_service.requests(kReport).size(), 4);
         sim.stop();
         // Removal: the last model once more.
         QTRY_COMPARE(m_service.requests(kParams).size(), settled + 1);
