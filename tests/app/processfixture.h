@@ -46,14 +46,15 @@ public:
 
     static QString program() { return QStringLiteral(CORVANE_BIN_DIR "/corvane"); }
 
-    // A started program; the caller owns it.
-    QProcess *start(const QStringList &arguments)
+    // A started program, offscreen unless extra says otherwise; the caller owns it.
+    QProcess *start(const QStringList &arguments, const QProcessEnvironment &extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto &folder : kFolders)
             env.insert(QString::fromLatin1(folder.variable),
                        path(QString::fromLatin1(folder.name)));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(extra);
         auto *process = new QProcess;
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(path(QStringLiteral("home")));
