@@ -38,6 +38,7 @@ private slots:
     void acceptanceWithoutData();
     void serialUnfitForAHeaderStaysHome();
     void uploadsCarryTheWatchData();
+    void oneStatisticsUploadAtATime();
     void accountAndBannerAcrossRestarts();
     void userIdTakenWhole_data();
     void userIdTakenWhole();
@@ -396,6 +397,32 @@ void TstWebService::uploadsCarryTheWatchData()
     QCOMPARE(first.value("startOfUseDaysAgo").toInt(), 2160);
     QVariantMap model;
     QVERIFY(!logic->settings()->peekStatistics(model, record));
+}
+
+// The watch is plugged in again while the service is slow to accept its statistics: the entry in
+// flight is not sent a second time, and the new one follows once it is accepted.
+void TstWebService::oneStatisticsUploadAtATime()
+{
+    QVERIFY(m_service.script("POST", kStats, {200, "", 3}));
+    std::unique_ptr<SlAppLogic> logic;
+    {
+        SimRunner first;
+        logic = plug(first);
+        QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+        QTest::qWait(200);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    SimRunner second;
+    second.start({"--serial", m_serial, "--device-key", m_deviceKey.toHex(), "--server-key",
+                  m_serverKey.toHex(), "--reconnect", "--reconnect-delay", "50"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    // Done when the slow acceptance has come and the queue is empty.
+    QVariantMap model;
+    SlDeviceRecord record;
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->webService()->isActive() &&
+                                 !logic->settings()->peekStatistics(model, record),
+                             10000);
+    QCOMPARE(m_service.requests(kStats).size(), 2);
 }
 
 // A hub with short waits, and the simulated watch plugged into it.
