@@ -39,6 +39,7 @@ private slots:
     void serialUnfitForAHeaderStaysHome();
     void uploadsCarryTheWatchData();
     void oneStatisticsUploadAtATime();
+    void nothingGoesOutWithoutTheWatchData();
     void accountAndBannerAcrossRestarts();
     void userIdTakenWhole_data();
     void userIdTakenWhole();
@@ -423,6 +424,21 @@ void TstWebService::oneStatisticsUploadAtATime()
                                  !logic->settings()->peekStatistics(model, record),
                              10000);
     QCOMPARE(m_service.requests(kStats).size(), 2);
+}
+
+// A watch authorised on its identity whose settings never arrive (a fragment of them is lost)
+// uploads nothing, neither while it stays nor when it leaves.
+void TstWebService::nothingGoesOutWithoutTheWatchData()
+{
+    SimRunner sim;
+    auto logic = plug(sim, {"--drop-fragment", "6"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    QTest::qWait(1000);
+    sim.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    QTest::qWait(500);
+    QVERIFY(m_service.requests(kStats).isEmpty());
+    QVERIFY(m_service.requests(kParams).isEmpty());
 }
 
 // A hub with short waits, and the simulated watch plugged into it.
