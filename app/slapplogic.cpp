@@ -204,14 +204,40 @@ void SlAppLogic::onDeviceServerKeyChanged()
         m_webService.setServerKey(m_device->serverKey());
 }
 
+qint64 SlAppLogic::userIdOf(const QVariant &value)
+{
+    constexpr qint64 largest = qint64(1) << 53;
+    bool ok = false;
+    qint64 id = -1;
+    if (value.userType() == QMetaType::QString) {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,16}$"));
+        if (digits.match(value.toString()).hasMatch())
+            id = value.toString().toLongLong(&ok);
+    } else if (value.userType() == QMetaType::Double) {
+        const double number = value.toDouble();
+        ok = number >= 0 && number <= double(largest) && number == double(qint64(number));
+        id = ok ? qint64(number) : -1;
+    } else if (value.userType() == QMetaType::Int || value.userType() == QMetaType::LongLong) {
+        id = value.toLongLong(&ok);
+    }
+    return ok && id >= 0 && id <= largest ? id : -1;
+}
+
 void SlAppLogic::onSignUp(QVariantMap map, int error)
 {
     // A success without a "customer" object carries no account: the stored one stays.
     if (error != SlWebService::SUCCESSFUL || map.isEmpty())
         return;
-    m_user.assign(
-        map.value(QStringLiteral("name")).toString(), map.value(QStringLiteral("email")).toString(),
-        map.value(QStringLiteral("id")).toInt(), map.value(QStringLiteral("is_active")).toBool());
+    const qint64 id = userIdOf(map.value(QStringLiteral("id")));
+    if (id < 0) {
+        // A number cut to fit would name another user.
+        qDebug() << "onSignUp: the user id is no number in range:"
+                 << map.value(QStringLiteral("id"));
+        return;
+    }
+    m_user.assign(map.value(QStringLiteral("name")).toString(),
+                  map.value(QStringLiteral("email")).toString(), id,
+                  map.value(QStringLiteral("is_active")).toBool());
     if (!m_settings.saveUser(&m_user))
         qDebug() << "onSignUp: cannot store the user";
     if (m_device)

@@ -95,6 +95,9 @@ public:
 
     // The language part of a locale name such as "de_CH".
     static QString languageOf(const QString &localeName);
+    // The service's user id, a JSON number or its decimal text; -1 when it is neither or lies
+    // outside 0 .. 2^53 (beyond that a JSON number is no longer exact).
+    static qint64 userIdOf(const QVariant &value);
 
 signals:
     void userChanged(SlUser *user);

@@ -261,6 +261,10 @@ void GGadget::onDeviceReadyRead()
     }
     m_mirror.seek(address);
     m_mirror.write(data);
+    const qint64 seenFrom = qMax(address, CatalogueBegin);
+    const qint64 seenTo = qMin(address + data.size(), CatalogueEnd);
+    if (seenFrom < seenTo)
+        m_catalogueSeen.fill(true, int(seenFrom - CatalogueBegin), int(seenTo - CatalogueBegin));
     if (!data.isEmpty()) {
         m_updating = true;
         m_root->dataUpdated(address, data.size());
@@ -277,6 +281,10 @@ void GGadget::onDeviceReadyRead()
         emit isBasicInitChanged(true);
     }
     emit anyPropertyChanged();
+    if (!m_catalogueReceived && m_catalogueSeen.count(true) == m_catalogueSeen.size()) {
+        m_catalogueReceived = true;
+        emit catalogueReceived();
+    }
 }
 
 void GGadget::onDeviceDisconnected()

@@ -7,6 +7,7 @@
 #include "model/slpropertydescriptor.h"
 #include "model/slpropertystreams.h"
 
+#include <QBitArray>
 #include <QBuffer>
 #include <QByteArray>
 #include <QDateTime>
@@ -66,6 +67,9 @@ public:
 
     // Packets addressed here and above belong to the firmware area, never to the mirror.
     static constexpr qint64 FirmwareBase = 0x100000;
+    // The TR-31 catalogue's addresses in the parameter memory, end exclusive.
+    static constexpr qint64 CatalogueBegin = 85;
+    static constexpr qint64 CatalogueEnd = 176;
 
     explicit GGadget(QIODevice *device = nullptr, QObject *parent = nullptr);
     ~GGadget() override;
@@ -77,6 +81,8 @@ public:
     bool isBasicInit() const { return m_isBasicInit; }
     bool isExtendInit() const { return m_isExtendInit; }
     bool isAuthorized() const { return m_isAuthorized; }
+    // Every byte of the catalogue's memory has come from the watch at least once.
+    bool isCatalogueReceived() const { return m_catalogueReceived; }
     QByteArray serverKey() const;
     QByteArray deviceKey() const;
     QString serial() const;
@@ -121,6 +127,8 @@ signals:
     bool directWrite(FHeader header, QByteArray data);
     // A firmware write ended; error is one of Error.
     void firmwareWritten(int error);
+    // Emitted once, after the block that completed the catalogue's memory was taken in.
+    void catalogueReceived();
 
 public slots:
     void setWriteDelay(int delay);
@@ -158,6 +166,9 @@ private:
     std::unique_ptr<SlDeviceRecord> m_pendingRecord;
     // A socket reports its end both as end of input and as disconnection; tell the owner once.
     bool m_disconnectReported = false;
+    // Which catalogue bytes the watch has sent; until all have, the tree shows zeros there.
+    QBitArray m_catalogueSeen = QBitArray(int(CatalogueEnd - CatalogueBegin));
+    bool m_catalogueReceived = false;
 };
 
 #endif // GGADGET_H

@@ -3,6 +3,7 @@
 #include "slproperty.h"
 
 #include <QDateTime>
+#include <QDebug>
 
 #include <algorithm>
 #include <limits>
@@ -103,6 +104,8 @@ void SlStatModelTranslator::translate()
         QVariantList group;
         QDateTime earliest;
         for (const Record &rec : qAsConst(records)) {
+            const QDate current = group.isEmpty() ? rec.dateTime.date() : earliest.date();
+            qDebug() << "translate: day" << current << "record" << rec.dateTime.date();
             if (!isUsable(rec.dateTime))
                 break;
             if (!group.isEmpty() && rec.dateTime.date() != earliest.date()) {

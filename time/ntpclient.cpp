@@ -138,7 +138,8 @@ bool NtpClient::acceptReply(const NtpReply &reply, const QHostAddress &sender, q
     if (reply.transmitTimestamp() == 0)
         return reject("zero transmit timestamp");
 
-    m_holdOffs.remove(serverKey(request.address, request.port));
+    if (m_holdOffs.remove(serverKey(request.address, request.port)) > 0)
+        emit holdOffChanged();
     return true;
 }
 
@@ -160,8 +161,18 @@ void NtpClient::handleKissOfDeath(const Request &request, const QByteArray &code
         return;
     }
     holdOff.since.start();
+    emit holdOffChanged();
     qDebug() << "NtpClient: kiss code" << code << "- not asking" << request.address << "for"
              << holdOff.duration / 1000 << "s";
+}
+
+QDateTime NtpClient::holdOffEnd() const
+{
+    qint64 remaining = 0;
+    for (const HoldOff &holdOff : m_holdOffs)
+        if (holdOff.duration > 0 && !holdOff.since.hasExpired(holdOff.duration))
+            remaining = qMax(remaining, holdOff.duration - holdOff.since.elapsed());
+    return remaining > 0 ? QDateTime::currentDateTime().addMSecs(remaining) : QDateTime();
 }
 
 QString NtpClient::serverKey(const QHostAddress &address, quint16 port)

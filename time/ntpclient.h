@@ -2,6 +2,7 @@
 
 #include "ntpreply.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
@@ -29,8 +30,13 @@ public:
     static QByteArray requestPacket(qint64 msecsSinceEpoch, quint32 noise);
     static quint64 dateTimeToTimestamp(qint64 msecsSinceEpoch);
 
+    // When the last hold-off a server asked for ends; invalid when none is running.
+    QDateTime holdOffEnd() const;
+
 signals:
     void replyReceived(const QHostAddress &address, quint16 port, const NtpReply &reply);
+    // A server asked us to wait, or a server that had asked has answered again.
+    void holdOffChanged();
 
 private slots:
     void readPendingDatagrams();

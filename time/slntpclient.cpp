@@ -10,6 +10,7 @@ SlNTPClient::SlNTPClient(QObject *parent)
     m_timer.setInterval(kDefaultTimeout);
     m_timer.setSingleShot(false);
     connect(&m_ntpClient, &NtpClient::replyReceived, this, &SlNTPClient::onNtpReplyReceived);
+    connect(&m_ntpClient, &NtpClient::holdOffChanged, this, &SlNTPClient::holdOffChanged);
     // timeOut() must reach listeners before activeChanged(false).
     connect(&m_timer, &QTimer::timeout, this, &SlNTPClient::timeOut);
     connect(&m_timer, &QTimer::timeout, this, &SlNTPClient::onNtpReplyTimeOut);

@@ -33,12 +33,15 @@ public:
 
     // The server's clock when the reply arrived, assuming a symmetric path.
     static QDateTime timeToSet(const NtpReply &reply);
+    // When the server lets us ask again, if it asked us to wait (kiss-o'-death).
+    QDateTime holdOffEnd() const { return m_ntpClient.holdOffEnd(); }
 
 signals:
     void hostChanged(const QString &host);
     void activeChanged(bool active);
     void timeUpdated(const QDateTime &time);
     void timeOut();
+    void holdOffChanged();
 
 public slots:
     void setHost(const QString &host);

@@ -24,6 +24,8 @@ SlTimeSync::SlTimeSync(QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &SlTimeSync::onTimerTimeOut);
     connect(&m_ntpClient, &SlNTPClient::timeUpdated, this, &SlTimeSync::ntpDataReceived);
     connect(&m_ntpClient, &SlNTPClient::timeOut, this, &SlTimeSync::ntpTimeout);
+    connect(&m_ntpClient, &SlNTPClient::holdOffChanged, this, &SlTimeSync::warningChanged);
+    connect(this, &SlTimeSync::lastUpdateOKChanged, this, &SlTimeSync::warningChanged);
     m_timer.setInterval(kFirstRequestDelay);
     m_timer.start();
 }
@@ -31,6 +33,20 @@ SlTimeSync::SlTimeSync(QObject *parent)
 bool SlTimeSync::enabled() const
 {
     return m_timer.isActive();
+}
+
+QString SlTimeSync::warning() const
+{
+    const QDateTime until = m_ntpClient.holdOffEnd();
+    if (!until.isValid())
+        return tr("The time server is not available");
+    // The first tick of the timer at or after the end of the wait asks again.
+    QDateTime next = QDateTime::currentDateTime().addMSecs(qMax(m_timer.remainingTime(), 0));
+    const qint64 ticks = qMax<qint64>(0, (next.msecsTo(until) + m_timer.interval() - 1) /
+                                             qMax(m_timer.interval(), 1));
+    next = next.addMSecs(ticks * m_timer.interval());
+    return tr("The time server asked us to wait; the next try is at %1")
+        .arg(next.toString(QStringLiteral("HH:mm")));
 }
 
 int SlTimeSync::interval() const
@@ -85,7 +101,11 @@ void SlTimeSync::ntpDataReceived(const QDateTime &dateTime)
 
 void SlTimeSync::ntpTimeout()
 {
+    const bool wasOK = m_lastUpdateOK;
     setLastUpdateOK(false);
+    // A wait may have ended, or the next try moved on: the text changes with every failure.
+    if (!wasOK)
+        emit warningChanged();
 }
 
 void SlTimeSync::onTimerTimeOut()

@@ -14,6 +14,8 @@ class SlTimeSync : public QObject
     Q_PROPERTY(bool enabled READ enabled WRITE setEnabled NOTIFY enabledChanged)
     Q_PROPERTY(int interval READ interval WRITE setInterval NOTIFY intervalChanged)
     Q_PROPERTY(bool lastUpdateOK READ lastUpdateOK WRITE setLastUpdateOK NOTIFY lastUpdateOKChanged)
+    // What the user reads while the time cannot be had: why, and when the next try is.
+    Q_PROPERTY(QString warning READ warning NOTIFY warningChanged)
 public:
     explicit SlTimeSync(QObject *parent = nullptr);
 
@@ -24,6 +26,7 @@ public:
     bool enabled() const;
     int interval() const;
     bool lastUpdateOK() const;
+    QString warning() const;
 
     // The client the requests go through, for pointing it at another server.
     SlNTPClient *ntpClient();
@@ -33,6 +36,7 @@ signals:
     void lastUpdateOKChanged(bool lastUpdateOK);
     void intervalChanged(int interval);
     void triggered(const QDateTime &datetime, int offset);
+    void warningChanged();
 
 public slots:
     void setEnabled(bool enabled);

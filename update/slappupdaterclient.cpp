@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 #include "update/slappversion.h"
+#include "update/updatearchive.h"
+#include "web/slwebservice.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -15,6 +17,7 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace {
 QString g_defaultOrigin;
@@ -92,8 +95,18 @@ void SlAppUpdaterClient::userAction(SlAppUpdaterClient::UserAction action)
     case ApplyUpdate: {
         if (m_state != UpdateAvailable)
             return;
+        // Only the service's own archive: a missing link would fetch the site's root page, and
+        // one to another server could hand over anybody's program.
+        const QUrl link =
+            SlWebService::resolveLink(m_origin, QUrl(m_downloadPath, QUrl::StrictMode));
+        if (m_downloadPath.isEmpty() || link.isEmpty()) {
+            qDebug() << "userAction: no download link on the service:" << m_downloadPath;
+            setError(DownloadError);
+            setState(Error);
+            return;
+        }
         setState(Downloading);
-        QNetworkReply *reply = get(m_downloadPath, kDownloadRequest);
+        QNetworkReply *reply = get(link, kDownloadRequest);
         connect(reply, &QNetworkReply::downloadProgress, this,
                 [this](qint64 received, qint64 total) {
                     setProgress(total > 0 ? float(received) * 100.0f / float(total)
@@ -115,9 +128,9 @@ void SlAppUpdaterClient::reset()
     emit stopReplies();
 }
 
-QNetworkReply *SlAppUpdaterClient::get(const QString &path, int requestType)
+QNetworkReply *SlAppUpdaterClient::get(const QUrl &url, int requestType)
 {
-    QNetworkRequest request(QUrl(m_origin + path));
+    QNetworkRequest request(url);
     if (requestType == kVersionRequest) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
         request.setRawHeader("Accept", "application/json");
@@ -134,7 +147,8 @@ void SlAppUpdaterClient::check()
     if (m_state != Idle)
         return;
     setState(Checking);
-    QNetworkReply *reply = get(QStringLiteral("/en/api/v1/app_version/"), kVersionRequest);
+    QNetworkReply *reply =
+        get(QUrl(m_origin + QStringLiteral("/en/api/v1/app_version/")), kVersionRequest);
     connect(this, &SlAppUpdaterClient::stopReplies, reply, &QNetworkReply::abort);
 }
 
@@ -166,7 +180,17 @@ void SlAppUpdaterClient::onReplyReceived(QNetworkReply *reply)
         qDebug() << "Update" << m_version << "is available";
     } else if (type == QVariant(kDownloadRequest)) {
         ErrorCode code = Successful;
+        const QByteArray body = reply->readAll();
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        QString why;
         if (reply->error() != QNetworkReply::NoError) {
+            code = DownloadError;
+        } else if (announced.isValid() && announced.toLongLong() != body.size()) {
+            qDebug() << "Download incomplete:" << body.size() << "of" << announced << "bytes";
+            code = DownloadError;
+        } else if (!isSafeUpdateArchive(body, &why)) {
+            // Nothing of it is stored, so nothing of it can run.
+            qDebug() << "Download refused:" << why;
             code = DownloadError;
         } else {
             makePrivateFolder(QFileInfo(m_archivePath).path());
@@ -174,7 +198,7 @@ void SlAppUpdaterClient::onReplyReceived(QNetworkReply *reply)
             if (!archive.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
                 qDebug() << "Write error: " << archive.errorString();
                 code = WriteError;
-            } else if (archive.write(reply->readAll()) < 0 || !archive.flush()) {
+            } else if (archive.write(body) < 0 || !archive.flush()) {
                 qDebug() << "Write error: " << archive.errorString();
                 code = WriteError;
             }
@@ -193,10 +217,11 @@ void SlAppUpdaterClient::startUpdater()
         // Found nowhere else: a program looked up on PATH could be anybody's.
         qDebug() << "startUpdater: no updater program at" << m_updaterProgram;
     } else {
-        QFile probe(QDir::current().filePath(QStringLiteral("test")));
-        if (probe.open(QIODevice::WriteOnly)) {
+        // A name of its own, removed when it goes out of scope: a file of the user's is never
+        // touched.
+        QTemporaryFile probe(QDir::current().filePath(QStringLiteral("corvane-probe-XXXXXX")));
+        if (probe.open()) {
             probe.close();
-            probe.remove();
             started = QProcess::startDetached(m_updaterProgram, arguments, QDir::currentPath());
         } else {
             started = Platform::startDetachedElevated(m_updaterProgram, arguments,

@@ -81,7 +81,7 @@ private:
     void setError(ErrorCode error);
     void setProgress(float progress);
     void setVersion(const QString &version);
-    QNetworkReply *get(const QString &path, int requestType);
+    QNetworkReply *get(const QUrl &url, int requestType);
 
     float m_progress = 0;
     State m_state = Idle;

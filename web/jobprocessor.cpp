@@ -255,6 +255,13 @@ void JobProcessor::step()
 
 void JobProcessor::executeJob()
 {
+    if (m_device && m_device->serial() != m_serial) {
+        // The job was fetched for a watch that has since been swapped for this one. It stays
+        // queued at the service for its own watch; this one asks for its own jobs.
+        qDebug() << "executeJob: the job belongs to" << m_serial << "not to" << m_device->serial();
+        startDelay(RequestJob, m_waits.firstRequest);
+        return;
+    }
     m_message.clear();
     m_resultCode = RESULT_OK;
     if (m_job.document.isEmpty()) {

@@ -26,6 +26,9 @@ void SlParamSender::onDeviceChanged()
     if (device) {
         m_device = device;
         connect(device, &GGadget::isExtendInitChanged, this, &SlParamSender::onDeviceExtendInit);
+        // The catalogue is appended when the watch is authorised, its values arrive later: what
+        // goes out is taken once both have happened, in whichever order.
+        connect(device, &GGadget::catalogueReceived, this, &SlParamSender::onDeviceExtendInit);
         return;
     }
     // The last model goes out once more, but only one that belongs to the gadget that left:
@@ -42,7 +45,8 @@ void SlParamSender::onDeviceChanged()
 void SlParamSender::onDeviceExtendInit()
 {
     GGadget *device = m_hub->device();
-    if (m_hub->isServiceMode() || !device || !device->isExtendInit())
+    if (m_hub->isServiceMode() || !device || !device->isExtendInit() ||
+        !device->isCatalogueReceived() || m_served)
         return;
     m_record = SlDeviceRecord();
     m_record.serial = device->serial();
@@ -53,23 +57,31 @@ void SlParamSender::onDeviceExtendInit()
     m_served = true;
     connect(device, &GGadget::anyPropertyChanged, this, &SlParamSender::onAnyPropertyChanged,
             Qt::UniqueConnection);
-    m_pending = false;
 
     const QVariantMap statistics = device->statisticsModel();
-    if (statistics.isEmpty())
-        return;
-    if (!m_hub->settings()->pushStatistics(statistics, m_record))
-        qDebug() << "onDeviceExtendInit: cannot queue the statistics";
-    // The queue is first in, first out: its oldest entry goes first, today's when its turn comes.
-    sendQueuedStatistics();
+    if (!statistics.isEmpty()) {
+        if (!m_hub->settings()->pushStatistics(statistics, m_record))
+            qDebug() << "onDeviceExtendInit: cannot queue the statistics";
+        // The queue is first in, first out: its oldest entry goes first, today's in its turn.
+        sendQueuedStatistics();
+    }
+    m_params = device->paramsModel();
+    sendParameters();
+    m_timer.start();
 }
 
 void SlParamSender::sendQueuedStatistics()
 {
+    // The reply to the upload in flight pops the queue's head and sends the next; a second
+    // upload now would send that head twice and let two replies pop two entries.
+    if (m_statisticsInFlight)
+        return;
     QVariantMap model;
     SlDeviceRecord record;
-    if (m_hub->settings()->peekStatistics(model, record))
+    if (m_hub->settings()->peekStatistics(model, record)) {
+        m_statisticsInFlight = true;
         m_hub->webService()->sendStatistic(model, record.serial, record.serverKey, QVariant(0));
+    }
 }
 
 void SlParamSender::onAnyPropertyChanged()
@@ -113,6 +125,7 @@ void SlParamSender::onParamsSendFinished(QVariant tag, int error)
 void SlParamSender::onStatisticsSendFinished(QVariant tag, int error)
 {
     Q_UNUSED(tag)
+    m_statisticsInFlight = false;
     if (error != SlWebService::SUCCESSFUL) {
         m_pending = true;
         return;

@@ -45,4 +45,5 @@ private:
     // Whether the model and record above belong to a gadget that reached its full catalogue.
     bool m_served = false;
     QPointer<GGadget> m_device;
+    bool m_statisticsInFlight = false;
 };

@@ -195,13 +195,13 @@ void SlWebService::registerDevice(QVariantMap model)
 void SlWebService::sendSettings(QVariantMap model, QString serial, QByteArray serverKey,
                                 QVariant tag)
 {
-    jsonPostRequest(model, DEVICE_PARAMS, serial, serverKey)->setProperty("tag", tag);
+    jsonPostRequest(model, DEVICE_PARAMS, serial, serverKey, tag);
 }
 
 void SlWebService::sendStatistic(QVariantMap model, QString serial, QByteArray serverKey,
                                  QVariant tag)
 {
-    jsonPostRequest(model, DEVICE_STAT, serial, serverKey)->setProperty("tag", tag);
+    jsonPostRequest(model, DEVICE_STAT, serial, serverKey, tag);
 }
 
 void SlWebService::getLastFirmwareVersion()
@@ -232,9 +232,7 @@ void SlWebService::downloadFile(QUrl link, QVariant tag)
         });
         return;
     }
-    QNetworkReply *reply = simpleGetRequest(DOWNLOAD_FILE, m_serial, m_serverKey, url);
-    reply->setProperty("url", link);
-    reply->setProperty("tag", tag);
+    simpleGetRequest(DOWNLOAD_FILE, m_serial, m_serverKey, url, tag, link);
 }
 
 void SlWebService::downloadFile(QUrl link)
@@ -242,13 +240,37 @@ void SlWebService::downloadFile(QUrl link)
     downloadFile(link, QVariant(int(0)));
 }
 
-QNetworkReply *SlWebService::jsonPostRequest(const QVariantMap &model, RequestType type,
-                                             const QString &serial, const QByteArray &serverKey)
+bool SlWebService::isHeaderValue(const QString &text)
 {
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.unicode() > 0xff)
+            return false;
+    return true;
+}
+
+bool SlWebService::refusedSerial(RequestType type, const QString &serial, const QVariant &tag,
+                                 const QUrl &link)
+{
+    if (isHeaderValue(serial))
+        return false;
+    qDebug() << "request refused: the serial number cannot travel in a header:" << serial;
+    // Answered as the service answers a request it cannot take, and as late as a reply.
+    QTimer::singleShot(0, this,
+                       [this, type, tag, link]() { handleReply(type, 400, {}, tag, link); });
+    return true;
+}
+
+QNetworkReply *SlWebService::jsonPostRequest(const QVariantMap &model, RequestType type,
+                                             const QString &serial, const QByteArray &serverKey,
+                                             const QVariant &tag)
+{
+    if (refusedSerial(type, serial, tag, QUrl()))
+        return nullptr;
     QNetworkRequest request(QUrl(m_serviceHost + requestPath(type), QUrl::TolerantMode));
     const QByteArray body = QJsonDocument(QJsonObject::fromVariantMap(model)).toJson();
     QNetworkReply *reply = signedPostRequest(request, body, serial, serverKey);
     reply->setProperty("replyId", int(type));
+    reply->setProperty("tag", tag);
     return reply;
 }
 
@@ -261,14 +283,21 @@ QNetworkReply *SlWebService::signedPostRequest(QNetworkRequest &request, const Q
 }
 
 QNetworkReply *SlWebService::simpleGetRequest(RequestType type, const QString &serial,
-                                              const QByteArray &serverKey, const QUrl &url)
+                                              const QByteArray &serverKey, const QUrl &url,
+                                              const QVariant &tag, const QUrl &link)
 {
+    if (refusedSerial(type, serial, tag, link))
+        return nullptr;
     QNetworkRequest request(
         url.isEmpty() ? QUrl(m_serviceHost + requestPath(type), QUrl::TolerantMode) : url);
     sign(request, false, QByteArray(), serial, serverKey, "simpleGetRequest");
     requestSent();
     QNetworkReply *reply = m_manager.get(request);
     reply->setProperty("replyId", int(type));
+    if (type == DOWNLOAD_FILE) {
+        reply->setProperty("url", link);
+        reply->setProperty("tag", tag);
+    }
     return reply;
 }
 
@@ -322,6 +351,10 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
     const QJsonObject top = doc.object();
     QVariantMap result;
     int error = INTERNET_ERROR;
+    // Uploads and job reports carry nothing back: any 2xx is the service's acceptance, whatever
+    // its body (empty, plain text or JSON of any shape).
+    const bool carriesNoData =
+        replyId == DEVICE_PARAMS || replyId == DEVICE_STAT || replyId == SET_JOB_STATE;
     if (httpCode == 500) {
         error = INTERNAL_SERVER_ERROR;
     } else if (httpCode == 400) {
@@ -331,7 +364,8 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
         error = body == "Signature wrong"       ? SIGNATURE_WRONG
                 : body == "Serial-Number wrong" ? DEVICE_SERIAL_INVALID
                                                 : REQUEST_ERROR;
-    } else if (httpCode == 200 || httpCode == 201) {
+    } else if (httpCode == 200 || httpCode == 201 ||
+               (carriesNoData && httpCode >= 200 && httpCode < 300)) {
         error = SUCCESSFUL;
     }
 
@@ -341,7 +375,8 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
         const QJsonValue value = top.value(QLatin1String(member));
         return value.isUndefined() || (array ? value.isArray() : value.isObject());
     };
-    if (error == SUCCESSFUL && replyId != DOWNLOAD_FILE && replyId != RESEND_CONFIRM) {
+    if (error == SUCCESSFUL && replyId != DOWNLOAD_FILE && replyId != RESEND_CONFIRM &&
+        !carriesNoData) {
         bool wellFormed = doc.isObject();
         switch (replyId) {
         case SIGNUP:
@@ -428,7 +463,8 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
         break;
     case DEVICE_PARAMS:
     case DEVICE_STAT:
-        succeeded(200);
+        if (error == SUCCESSFUL)
+            setError(SUCCESSFUL);
         if (replyId == DEVICE_PARAMS)
             emit settingsSendRequestFinished(tag, error);
         else
@@ -443,7 +479,8 @@ void SlWebService::handleReply(int replyId, int httpCode, QByteArray body, const
         emit jobReceived(top.toVariantMap(), error);
         break;
     case SET_JOB_STATE:
-        succeeded(200);
+        if (error == SUCCESSFUL)
+            setError(SUCCESSFUL);
         emit jobStatusSet(error);
         break;
     default:

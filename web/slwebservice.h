@@ -89,6 +89,9 @@ public:
     // The absolute URL of a server-relative link, or an empty URL when the link would leave the
     // service's origin.
     static QUrl resolveLink(const QString &serviceHost, const QUrl &link);
+    // Whether a text may travel as a header value: Latin-1 without control characters, so that
+    // nothing the watch sends can end a header line and start another.
+    static bool isHeaderValue(const QString &text);
 
 signals:
     void errorChanged(int error);
@@ -130,12 +133,18 @@ private slots:
     void networkRequestFinished(QNetworkReply *reply);
 
 private:
+    // Each returns the reply carrying "replyId", "tag" and "url", or null when the request was
+    // refused before it left; its result signal then follows from the event loop.
     QNetworkReply *jsonPostRequest(const QVariantMap &model, RequestType type,
-                                   const QString &serial, const QByteArray &serverKey);
+                                   const QString &serial, const QByteArray &serverKey,
+                                   const QVariant &tag = QVariant());
     QNetworkReply *signedPostRequest(QNetworkRequest &request, const QByteArray &body,
                                      const QString &serial, const QByteArray &key);
     QNetworkReply *simpleGetRequest(RequestType type, const QString &serial,
-                                    const QByteArray &serverKey, const QUrl &url = QUrl());
+                                    const QByteArray &serverKey, const QUrl &url = QUrl(),
+                                    const QVariant &tag = QVariant(), const QUrl &link = QUrl());
+    bool refusedSerial(RequestType type, const QString &serial, const QVariant &tag,
+                       const QUrl &link);
     void sign(QNetworkRequest &request, bool post, const QByteArray &body, const QString &serial,
               const QByteArray &key, const char *function);
     void requestSent();

@@ -11,9 +11,10 @@ BackgroundPageTemplate {
     // The application updater (set by the window).
     property var updater: null
     readonly property int updaterState: updater ? updater.state : AppUpdater.Idle
-    readonly property string message: messageFor(updaterState, updater ? updater.version : "")
+    readonly property string message: messageFor(updaterState, updater ? updater.version : "",
+                                                  updater ? updater.error : AppUpdater.Successful)
 
-    function messageFor(state, version) {
+    function messageFor(state, version, error) {
         switch (state) {
         case AppUpdater.UpdateAvailable:
             return "A new version " + version
@@ -21,6 +22,14 @@ BackgroundPageTemplate {
         case AppUpdater.Downloading:
             return "Please wait until your update is downloaded and installed"
         case AppUpdater.Error:
+            switch (error) {
+            case AppUpdater.DownloadError:
+                return "The update could not be downloaded from the Corvane service"
+            case AppUpdater.WriteError:
+                return "The update could not be saved on this computer"
+            case AppUpdater.StartUpdaterError:
+                return "The updater could not be started"
+            }
             return "An error occurred during update application"
         }
         return ""

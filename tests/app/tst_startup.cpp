@@ -23,6 +23,7 @@ private slots:
     void helpAndVersion();
     void withoutLogFileNothingIsWritten();
     void relativeLogFileLandsInTheDataFolder();
+    void startAtLogOnShowsNoWindow();
 
 private:
     // Waits until the program has started listening that many times in all.
@@ -273,6 +274,52 @@ void TstStartup::relativeLogFileLandsInTheDataFolder()
         },
         10000));
     ProgramSandbox::stop(run.data());
+}
+
+// Started at log-on the program waits in the notification area; started by hand it shows its
+// window. A real X server and xdotool see the screen as the user does.
+void TstStartup::startAtLogOnShowsNoWindow()
+{
+    QString display;
+    for (int n = 80; n < 100 && display.isEmpty(); ++n)
+        if (!QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+            !QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            display = QStringLiteral(":%1").arg(n);
+    QVERIFY(!display.isEmpty());
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
+    QVERIFY(xvfb.waitForStarted());
+    QTRY_VERIFY(QFile::exists("/tmp/.X11-unix/X" + display.mid(1)));
+    QProcessEnvironment screen;
+    screen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    screen.insert(QStringLiteral("DISPLAY"), display);
+    QProcessEnvironment env = box->environment();
+    env.insert(screen);
+    const auto windowShown = [&] {
+        QProcess search;
+        search.setProcessEnvironment(screen);
+        search.start(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", "^Corvane$"});
+        search.waitForFinished(5000);
+        return !search.readAllStandardOutput().trimmed().isEmpty();
+    };
+    for (const bool atLogOn : {false, true}) {
+        QFile::remove(box->path(QStringLiteral("run.log")));
+        QStringList arguments{"--debug-file", box->path(QStringLiteral("run.log"))};
+        if (atLogOn)
+            arguments << QStringLiteral("--hidden");
+        QScopedPointer<QProcess> run(box->start(arguments, env));
+        QVERIFY(box->waitForLog("localServer.listen"));
+        if (atLogOn) {
+            QTest::qWait(2000);
+            QVERIFY2(!windowShown(), "a start at log-on showed the window");
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(windowShown(), 10000);
+        }
+        ProgramSandbox::stop(run.data());
+    }
+    xvfb.terminate();
+    QVERIFY(xvfb.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(TstStartup)

@@ -153,7 +153,8 @@ void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
 
     SimRunner sim;
     sim.start(kRetrying + QStringList{"--serial", serial, "--server-key",
-                                      QString::fromLatin1(serverKey.toHex())});
+                                      QString::fromLatin1(serverKey.toHex()), "--clock",
+                                      "2031-07-08T09:10:11", "--frozen-clock"});
     // The first job request goes out five seconds after the watch is handed over.
     QVERIFY(sim.waitFor(QStringLiteral("write offset=145 size=1 name=indicBrightness value=77"), 1,
                         20000));
@@ -164,8 +165,20 @@ void TestEndToEnd::jobReachesTheWatchAndUploadsArrive()
             .object();
     QCOMPARE(report.value("id").toString(), QStringLiteral("0f0e0d0c-0b0a-0908-0706-050403020100"));
     QCOMPARE(report.value("state").toString(), QStringLiteral("SUCCESS"));
-    QVERIFY(!service.requests("/en/api/v1/device_params/").isEmpty());
-    QVERIFY(!service.requests("/en/api/v1/device_stat/").isEmpty());
+    // The first uploads carry the watch's own counters, clock and settings; the service's
+    // plain acceptance takes the statistics off the queue at once.
+    const auto bodyOf = [&](const char *path) {
+        const QJsonArray seen = service.requests(QLatin1String(path));
+        return QJsonDocument::fromJson(seen.first()["body"].toString().toUtf8()).object();
+    };
+    const QJsonObject stats = bodyOf("/en/api/v1/device_stat/");
+    const QJsonObject switches = stats.value("indicSwitchCount").toArray().first().toObject();
+    QCOMPARE(switches.value("value").toInt(), 1873);
+    QVERIFY(switches.value("datetime").toString().startsWith("2031-07-08T09:10:11"));
+    QCOMPARE(service.requests("/en/api/v1/device_stat/").size(), 1);
+    const QJsonObject params = bodyOf("/en/api/v1/device_params/");
+    QCOMPARE(params.value("indicBrightness").toInt(), 80);
+    QCOMPARE(params.value("batteryChargeCycles").toInt(), 42);
     // Everything about the watch is signed; the window's own update check is not.
     QVERIFY(!service.requests("/en/api/v1/app_version/").isEmpty());
     for (const QJsonValue &request : service.requests()) {

@@ -69,6 +69,7 @@ private slots:
     void menuPicksThePage();
     void menuHighlightsOnlyThePageShown();
     void savedParametersSayWhereTheyWent();
+    void everyControlNamesItsParameter();
     void elementsShowAndWrite_data();
     void elementsShowAndWrite();
     void lampsFollowSliderAndBacklight();
@@ -276,6 +277,7 @@ void TstInterface::updateProgressTexts()
                                            "  property int lastAction: -1\n"
                                            "  updater: QtObject {\n"
                                            "    property int state\n"
+                                           "    property int error\n"
                                            "    property string version: \"1.4.0\"\n"
                                            "    property real progress: 40\n"
                                            "    function userAction(a) { lastAction = a }\n"
@@ -284,22 +286,27 @@ void TstInterface::updateProgressTexts()
     QVERIFY(page);
     const struct
     {
-        int state;
+        int state, error;
         const char *text;
         bool buttons, bar;
     } rows[] = {
-        {U::Downloading, "Please wait until your update is downloaded and installed", false, true},
-        {U::Error, "An error occurred during update application", false, false},
-        {U::DownloadFinished, "", false, false},
-        {U::ClosingApp, "", false, false},
+        {U::Downloading, 0, "Please wait until your update is downloaded and installed", false,
+         true},
+        {U::Error, U::DownloadError, "The update could not be downloaded from the Corvane service",
+         false, false},
+        {U::Error, U::WriteError, "The update could not be saved on this computer", false, false},
+        {U::Error, U::StartUpdaterError, "The updater could not be started", false, false},
+        {U::DownloadFinished, 0, "", false, false},
+        {U::ClosingApp, 0, "", false, false},
         // The state the buttons below are clicked in.
-        {U::UpdateAvailable,
+        {U::UpdateAvailable, 0,
          "A new version 1.4.0 of the Corvane app is available\nWould you like to install the "
          "update?",
          true, false},
     };
     auto *later = page->findChild<QQuickItem *>("laterButton");
     for (const auto &row : rows) {
+        page->property("updater").value<QObject *>()->setProperty("error", row.error);
         page->property("updater").value<QObject *>()->setProperty("state", row.state);
         QCOMPARE(page->findChild<QObject *>("updateMessage")->property("text").toString(),
                  QString(row.text));
@@ -479,6 +486,96 @@ static const struct Element
     {"lamps dim with brightness", 2, "lampDigit", "indicBrightness", 40, "opacity", "0.65", nullptr,
      0, nullptr},
 };
+
+// Every control and every shown value of the seven pages, by page and object name: a control
+// names the parameter it reads and writes; a shown value is the simulated watch's value of its
+// parameter (all of them differ), as the page formats it.
+static const struct Control
+{
+    int menu;
+    const char *item, *parameter, *shown;
+} kControls[] = {
+    {0, "predictedWTIndic", "predictedWTIndic", "95"},
+    {0, "predictedWTStby", "predictedWTStby", "336"},
+    {0, "indicSwitchCount", "indicSwitchCount", "1873"},
+    {0, "indicWorkTime", "indicWorkTime", "877"},
+    {1, "predictedWTIndic", "predictedWTIndic", "95"},
+    {1, "predictedWTStby", "predictedWTStby", "336"},
+    {1, "lastChargeDaysAgo", "lastChargeDaysAgo", "3"},
+    {1, "lastChargeLevel", "lastChargeLevel", "100"},
+    {1, "batteryVoltage", "batteryVoltage", "3.99"},
+    {1, "batteryChargeCycles", "batteryChargeCycles", "42"},
+    {2, "brightnessSlider", "indicBrightness", nullptr},
+    {2, "indicCurrent", "indicCurrent", "2.5"},
+    {2, "backlightBox", "indicBackType", nullptr},
+    {2, "duration_indicDuration_hhms", "indicDuration_hhms", nullptr},
+    {2, "duration_indicDuration_mminute_ms", "indicDuration_mminute_ms", nullptr},
+    {2, "duration_indicDuration_dd_ms", "indicDuration_dd_ms", nullptr},
+    {2, "duration_indicDuration_mmonth_ms", "indicDuration_mmonth_ms", nullptr},
+    {2, "duration_indicDurationChargems", "indicDurationChargems", nullptr},
+    {2, "effectBox", "indicEffect", nullptr},
+    {3, "duration_0", "indicDuration_hhms", nullptr},
+    {3, "duration_1", "indicDuration_mminute_ms", nullptr},
+    {3, "syncButton", "syncFlag", nullptr},
+    {3, "timeFormatButton", "timeFormat", nullptr},
+    {4, "click_eventButtonPress1", "eventButtonPress1", nullptr},
+    {4, "click_eventButtonPress2", "eventButtonPress2", nullptr},
+    {4, "click_eventButtonPress3", "eventButtonPress3", nullptr},
+    {4, "scheduleBox", "automaticSwitchMode", nullptr},
+    {4, "cycle_accelMode", "accelMode", nullptr},
+    {4, "cycle_accelerometerSensitivity", "accelerometerSensitivity", nullptr},
+    {4, "cycle_personalization", "personalization", nullptr},
+    {5, "stat_indicSwitchCount", "indicSwitchCount", "1873"},
+    {5, "stat_indicWorkTime", "indicWorkTime", "877"},
+    {5, "stat_batteryChargeCycles", "batteryChargeCycles", "42"},
+    {5, "stat_button1ClickCount", "button1ClickCount", "2311"},
+    {5, "stat_startOfUseDaysAgo", "startOfUseDaysAgo", "90"},
+};
+
+static QString controlLine(int menu, const QString &item, const QString &parameter,
+                           const QVariant &shown)
+{
+    return shown.isValid() ? QStringLiteral("%1 %2 shows %3").arg(menu).arg(item, shown.toString())
+                           : QStringLiteral("%1 %2=%3").arg(menu).arg(item, parameter);
+}
+
+// Every named control and shown value of a page, walking the visual tree so that repeated
+// delegates count too; the two animated tubes are checked by the element and tube tests.
+static void collectControls(QQuickItem *item, int menu, QStringList &out)
+{
+    if (!item)
+        return;
+    const QVariant parameter = item->property("paramName");
+    const QVariant shown = item->property("value");
+    const QString name = item->objectName();
+    if (!name.isEmpty() && name != "batteryTube" && name != "timeTube" &&
+        (parameter.isValid() || shown.isValid()))
+        out << controlLine(menu, item->objectName(), parameter.toString(),
+                           parameter.isValid() ? QVariant() : shown);
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children)
+        collectControls(child, menu, out);
+}
+
+void TstInterface::everyControlNamesItsParameter()
+{
+    for (int menu = 0; menu < 7; ++menu) {
+        QStringList expected;
+        for (const Control &c : kControls)
+            if (c.menu == menu)
+                expected << controlLine(c.menu, c.item, c.parameter,
+                                        c.shown ? QVariant(c.shown) : QVariant());
+        expected.sort();
+        openPage(menu);
+        const auto shown = [&] {
+            QStringList out;
+            collectControls(loaded("tr31Page"), menu, out);
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(shown(), expected);
+    }
+}
 
 void TstInterface::elementsShowAndWrite_data()
 {

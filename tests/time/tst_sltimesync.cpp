@@ -14,6 +14,7 @@ class TestSlTimeSync : public QObject
 private slots:
     void initTestCase();
     void requestsAndOutcomes();
+    void kissSaysWhenTheNextTryIs();
 
 private:
     int m_offsetMinutes = 0;
@@ -28,6 +29,34 @@ void TestSlTimeSync::initTestCase()
     QCOMPARE(QDateTime::currentDateTime().offsetFromUtc(), m_offsetMinutes * 60);
     QCOMPARE(Endpoints::defaultNtpHost(), QStringLiteral("127.0.0.1"));
     SlTimeSync::setDefaultHost(Endpoints::defaultNtpHost());
+}
+
+// A server that asks us to wait is not "not available": the user reads that it asked, and when
+// the program asks again.
+void TestSlTimeSync::kissSaysWhenTheNextTryIs()
+{
+    FakeNtpServer server;
+    SlTimeSync sync;
+    sync.ntpClient()->setServerPort(server.port());
+    sync.ntpClient()->setTimeoutInterval(100);
+    QCOMPARE(sync.warning(), QStringLiteral("The time server is not available"));
+    QSignalSpy changed(&sync, &SlTimeSync::warningChanged);
+    sync.setInterval(60000);
+    QTRY_COMPARE(server.requests().size(), 1);
+    QByteArray kiss = FakeNtpServer::replyTo(server.requests().first().data);
+    kiss[0] = char(0xE4); // unsynchronised server, version 4, mode 4
+    kiss[1] = 0;          // stratum 0: a kiss
+    kiss.replace(12, 4, "RATE");
+    const QDateTime sent = QDateTime::currentDateTime();
+    server.answer(server.requests().first(), kiss);
+    QTRY_VERIFY(!changed.isEmpty());
+    // Two minutes of wait, then the first once-a-minute tick after them.
+    QStringList possible;
+    for (int s = 120; s <= 182; ++s)
+        possible << sent.addSecs(s).toString(QStringLiteral("HH:mm"));
+    const QString prefix = QStringLiteral("The time server asked us to wait; the next try is at ");
+    QVERIFY2(sync.warning().startsWith(prefix), qPrintable(sync.warning()));
+    QVERIFY2(possible.contains(sync.warning().mid(prefix.size())), qPrintable(sync.warning()));
 }
 
 void TestSlTimeSync::requestsAndOutcomes()

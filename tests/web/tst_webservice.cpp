@@ -4,8 +4,10 @@
 #include "app/slapplogic.h"
 #include "crypto/slaesenvelope.h"
 #include "fakeservice.h"
+#include "model/crc32.h"
 #include "update/slappupdaterclient.h"
 #include "update/slfirmwareupdater.h"
+#include "update/updatearchive.h"
 #include "web/jobprocessor.h"
 #include "web/slparamsender.h"
 #include "web/slwatchbanner.h"
@@ -32,20 +34,31 @@ private slots:
     void downloadReportsTheLink();
     void bannerFails();
     void wrongKeyAndUnknownWatchAreRefused();
+    void acceptanceWithoutData_data();
+    void acceptanceWithoutData();
+    void serialUnfitForAHeaderStaysHome();
+    void uploadsCarryTheWatchData();
+    void oneStatisticsUploadAtATime();
+    void nothingGoesOutWithoutTheWatchData();
     void accountAndBannerAcrossRestarts();
+    void userIdTakenWhole_data();
+    void userIdTakenWhole();
     void registrationSavesOnlyAMatchingKey();
     void parseJobResponse_data();
     void parseJobResponse();
     void jobsAndUploads();
+    void jobStaysWithItsWatch();
     void firmwareOffer_data();
     void firmwareOffer();
     void firmwareImages();
+    void updateArchive_data();
+    void updateArchive();
     void appUpdate_data();
     void appUpdate();
 
 private:
     std::unique_ptr<SlWebService> client(bool trusted = true);
-    std::unique_ptr<SlAppLogic> plug(SimRunner &sim);
+    std::unique_ptr<SlAppLogic> plug(SimRunner &sim, const QStringList &extra = {});
 
     ProgramSandbox m_box;
     FakeService m_service;
@@ -69,6 +82,45 @@ QJsonObject body(const QJsonValue &request)
 {
     return QJsonDocument::fromJson(request.toObject().value("body").toString().toUtf8()).object();
 }
+
+// A zip archive of stored entries, laid out as every zip tool writes one.
+QByteArray zipOf(const QList<QPair<QByteArray, QByteArray>> &entries)
+{
+    QByteArray out, directory;
+    const auto put = [](QByteArray &to, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            to.append(char(v >> (8 * i)));
+    };
+    for (const auto &entry : entries) {
+        const quint32 crc = crc32(entry.second), size = quint32(entry.second.size());
+        const quint32 at = quint32(out.size());
+        QByteArray common; // version needed, flags, method, time, date, crc, sizes, name size
+        for (const quint32 v : {20u, 0u, 0u, 0u, 0u})
+            put(common, v, 2);
+        put(common, crc, 4), put(common, size, 4), put(common, size, 4);
+        put(common, quint32(entry.first.size()), 2);
+        put(out, 0x04034b50, 4);
+        out += common;
+        put(out, 0, 2);
+        out += entry.first + entry.second;
+        put(directory, 0x02014b50, 4);
+        put(directory, 20, 2);
+        directory += common;
+        for (int i = 0; i < 4; ++i) // extra and comment sizes, disk, internal attributes
+            put(directory, 0, 2);
+        put(directory, 0, 4), put(directory, at, 4);
+        directory += entry.first;
+    }
+    const quint32 start = quint32(out.size());
+    out += directory;
+    put(out, 0x06054b50, 4);
+    put(out, 0, 2), put(out, 0, 2);
+    put(out, quint32(entries.size()), 2), put(out, quint32(entries.size()), 2);
+    put(out, quint32(directory.size()), 4), put(out, start, 4), put(out, 0, 2);
+    return out;
+}
+
+const QByteArray kUpdateZip = zipOf({{"updater.exe", QByteArray(5000, 'u')}, {"bin/", {}}});
 } // namespace
 
 void TstWebService::initTestCase()
@@ -84,7 +136,8 @@ void TstWebService::initTestCase()
     for (int i = 0; i < image.size(); ++i)
         image[i] = char(i * 7);
     m_service.addFile(QStringLiteral("fw.bin"), image);
-    m_service.addFile(QStringLiteral("update.zip"), QByteArray(100000, 'z'));
+    m_service.addFile(QStringLiteral("update.zip"), kUpdateZip);
+    m_service.addFile(QStringLiteral("plain.zip"), QByteArray(100000, 'z'));
     QVERIFY(m_service.start());
     qputenv("CORVANE_SERVICE_ORIGIN", m_service.origin().toLatin1());
     qputenv("CORVANE_SERVICE_CA", m_service.caPath().toLocal8Bit());
@@ -183,12 +236,12 @@ void TstWebService::downloadReportsTheLink()
             [&](QUrl url, QVariant tag, QByteArray &data, int error) {
                 files.append({url, tag, data, error});
             });
-    web->downloadFile(QUrl(QStringLiteral("/files/update.zip")));
+    web->downloadFile(QUrl(QStringLiteral("/files/plain.zip")));
     web->downloadFile(QUrl(QStringLiteral("@other.example/x")), 5);
     web->downloadFile(QUrl(QStringLiteral("//other.example/x")), 6);
     QTRY_COMPARE(files.size(), 3);
     const QByteArray data(100000, 'z');
-    QCOMPARE(files[2], (QVariantList{QUrl(QStringLiteral("/files/update.zip")), 0, data, 0}));
+    QCOMPARE(files[2], (QVariantList{QUrl(QStringLiteral("/files/plain.zip")), 0, data, 0}));
     // Links to other servers never leave the program.
     for (int i : {0, 1})
         QCOMPARE(files[i][3].toInt(), int(SlWebService::REQUEST_ERROR));
@@ -226,14 +279,177 @@ void TstWebService::wrongKeyAndUnknownWatchAreRefused()
     QCOMPARE(jobs[0][1].toInt(), int(SlWebService::DEVICE_SERIAL_INVALID));
 }
 
+// Uploads and job reports get nothing back: whatever a service sends with its 2xx is acceptance.
+void TstWebService::acceptanceWithoutData_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("error");
+    const struct
+    {
+        const char *name;
+        int status;
+        const char *body;
+        int error;
+    } replies[] = {{"200 empty", 200, "", 0},
+                   {"200 {}", 200, "{}", 0},
+                   {"200 plain text", 200, "OK", 0},
+                   {"200 other keys", 200, R"({"status": "stored", "ids": [1, 2]})", 0},
+                   {"200 array", 200, "[]", 0},
+                   {"204", 204, "", 0},
+                   {"500", 500, "{}", int(SlWebService::INTERNAL_SERVER_ERROR)},
+                   {"404 text", 404, "Not Found", int(SlWebService::INTERNET_ERROR)}};
+    const QList<QPair<SlWebService::RequestType, const char *>> kinds{
+        {SlWebService::DEVICE_PARAMS, "parameters"},
+        {SlWebService::DEVICE_STAT, "statistics"},
+        {SlWebService::SET_JOB_STATE, "job report"}};
+    for (const auto &kind : kinds)
+        for (const auto &r : replies)
+            QTest::addRow("%s, %s", kind.second, r.name)
+                << int(kind.first) << r.status << QString::fromUtf8(r.body) << r.error;
+}
+
+void TstWebService::acceptanceWithoutData()
+{
+    QFETCH(int, kind);
+    QFETCH(int, status);
+    QFETCH(QString, body);
+    QFETCH(int, error);
+    auto web = client();
+    const auto type = SlWebService::RequestType(kind);
+    QVERIFY(m_service.script("POST", SlWebService::requestPath(type), status, body.toUtf8()));
+    QList<QVariantList> results;
+    const auto take = [&](const QVariant &tag, int e) {
+        results.append({tag, e});
+    };
+    connect(web.get(), &SlWebService::settingsSendRequestFinished, this, take);
+    connect(web.get(), &SlWebService::statisticsSendRequestFinished, this, take);
+    connect(web.get(), &SlWebService::jobStatusSet, this, [&](int e) { take(3, e); });
+    if (type == SlWebService::DEVICE_PARAMS)
+        web->sendSettings({{"indicBrightness", 5}}, m_serial, m_serverKey, 3);
+    else if (type == SlWebService::DEVICE_STAT)
+        web->sendStatistic({{"indicWorkTime", QVariantList()}}, m_serial, m_serverKey, 3);
+    else
+        web->setJobStatus({{"id", kFirst}}, m_serial, m_serverKey);
+    QTRY_COMPARE(results.size(), 1);
+    QCOMPARE(results.first(), (QVariantList{3, error}));
+    QCOMPARE(web->error(), error);
+    QCOMPARE(m_service.requests().last().toObject().value("status").toInt(), status);
+}
+
+// A serial number comes from the watch; one that could end a header line never leaves.
+void TstWebService::serialUnfitForAHeaderStaysHome()
+{
+    auto web = client();
+    QList<int> errors;
+    connect(web.get(), &SlWebService::statisticsSendRequestFinished, this,
+            [&](const QVariant &tag, int e) { errors.append(tag.toInt() == 9 ? e : -1); });
+    connect(web.get(), &SlWebService::jobReceived, this,
+            [&](const QVariantMap &, int e) { errors.append(e); });
+    for (const QString &serial : {QStringLiteral("TR31\r\nX-Injected: 1"), QStringLiteral("TR31\n"),
+                                  QStringLiteral("TR31\x7f"), QStringLiteral("TR31-\u20ac")}) {
+        web->sendStatistic({}, serial, m_serverKey, 9);
+        web->getJobs(serial, m_serverKey);
+    }
+    QTRY_COMPARE(errors.size(), 8);
+    QCOMPARE(errors, QVector<int>(8, int(SlWebService::REQUEST_ERROR)).toList());
+    QVERIFY(m_service.requests().isEmpty());
+}
+
+// The simulated watch's own counters, clock and settings reach the service, each once: the
+// acceptances are a plain 200 and an empty body.
+void TstWebService::uploadsCarryTheWatchData()
+{
+    FakeService::Reply accepted;
+    accepted.once = false;
+    QVERIFY(m_service.script("POST", kStats, accepted) &&
+            m_service.script("POST", kParams, accepted));
+    SimRunner sim;
+    auto logic = plug(sim, {"--clock", "2024-03-05T06:07:08", "--frozen-clock"});
+    // Refused at an earlier connection, it goes first.
+    const QVariantMap earlier{{"indicSwitchCount", QVariantList{QVariantMap{{"value", 5}}}}};
+    SlDeviceRecord record;
+    record.serial = m_serial;
+    record.serverKey = m_serverKey;
+    QVERIFY(logic->settings()->pushStatistics(earlier, record));
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kStats).size() == 2, 10000);
+    QTRY_VERIFY(!m_service.requests(kParams).isEmpty());
+    // Long enough for several upload ticks: nothing changed, nothing is sent again.
+    QTest::qWait(2000);
+    const QJsonArray stats = m_service.requests(kStats);
+    QCOMPARE(stats.size(), 2);
+    QCOMPARE(body(stats[0]), QJsonObject::fromVariantMap(earlier));
+    const QJsonObject today = body(stats[1]);
+    const auto entry = [&](const char *name) {
+        return today.value(name).toArray().first().toObject();
+    };
+    QCOMPARE(entry("indicSwitchCount").value("value").toInt(), 1873);
+    QCOMPARE(entry("indicWorkTime").value("value").toInt(), 52640);
+    QCOMPARE(entry("batteryChargeCycles").value("value").toInt(), 42);
+    for (const char *name : {"indicSwitchCount", "indicWorkTime", "batteryChargeCycles"})
+        QVERIFY2(entry(name).value("datetime").toString().startsWith("2024-03-05T06:07:08"), name);
+    const QJsonArray params = m_service.requests(kParams);
+    QCOMPARE(params.size(), 1);
+    const QJsonObject first = body(params[0]);
+    QCOMPARE(first.size(), 45);
+    QCOMPARE(first.value("indicBrightness").toInt(), 80);
+    QCOMPARE(first.value("batteryVoltage").toInt(), 3987);
+    QCOMPARE(first.value("startOfUseDaysAgo").toInt(), 2160);
+    QVariantMap model;
+    QVERIFY(!logic->settings()->peekStatistics(model, record));
+}
+
+// The watch is plugged in again while the service is slow to accept its statistics: the entry in
+// flight is not sent a second time, and the new one follows once it is accepted.
+void TstWebService::oneStatisticsUploadAtATime()
+{
+    QVERIFY(m_service.script("POST", kStats, {200, "", 3}));
+    std::unique_ptr<SlAppLogic> logic;
+    {
+        SimRunner first;
+        logic = plug(first);
+        QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+        QTest::qWait(200);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    SimRunner second;
+    second.start({"--serial", m_serial, "--device-key", m_deviceKey.toHex(), "--server-key",
+                  m_serverKey.toHex(), "--reconnect", "--reconnect-delay", "50"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    // Done when the slow acceptance has come and the queue is empty.
+    QVariantMap model;
+    SlDeviceRecord record;
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->webService()->isActive() &&
+                                 !logic->settings()->peekStatistics(model, record),
+                             10000);
+    QCOMPARE(m_service.requests(kStats).size(), 2);
+}
+
+// A watch authorised on its identity whose settings never arrive (a fragment of them is lost)
+// uploads nothing, neither while it stays nor when it leaves.
+void TstWebService::nothingGoesOutWithoutTheWatchData()
+{
+    SimRunner sim;
+    auto logic = plug(sim, {"--drop-fragment", "6"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    QTest::qWait(1000);
+    sim.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    QTest::qWait(500);
+    QVERIFY(m_service.requests(kStats).isEmpty());
+    QVERIFY(m_service.requests(kParams).isEmpty());
+}
+
 // A hub with short waits, and the simulated watch plugged into it.
-std::unique_ptr<SlAppLogic> TstWebService::plug(SimRunner &sim)
+std::unique_ptr<SlAppLogic> TstWebService::plug(SimRunner &sim, const QStringList &extra)
 {
     auto logic = std::make_unique<SlAppLogic>();
     logic->jobProcessor()->setWaits({50, 50, 400, 150});
     logic->paramSender()->setUploadInterval(400);
-    sim.start({"--serial", m_serial, "--device-key", m_deviceKey.toHex(), "--server-key",
-               m_serverKey.toHex()});
+    sim.start(QStringList{"--serial", m_serial, "--device-key", m_deviceKey.toHex(), "--server-key",
+                          m_serverKey.toHex()} +
+              extra);
     return logic;
 }
 
@@ -278,6 +494,38 @@ void TstWebService::accountAndBannerAcrossRestarts()
         hub.logout();
     }
     QVERIFY(!SlAppLogic().user()->isValid());
+}
+
+// The id names the account: one out of range is refused, never cut to another user's.
+void TstWebService::userIdTakenWhole_data()
+{
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<qint64>("taken"); // -1: no account
+    QTest::newRow("number") << QByteArray("7") << qint64(7);
+    QTest::newRow("text") << QByteArray(R"("42")") << qint64(42);
+    QTest::newRow("beyond 32 bits") << QByteArray("4294967297") << qint64(4294967297);
+    QTest::newRow("text beyond 32 bits") << QByteArray(R"("2147483648")") << qint64(2147483648);
+    QTest::newRow("text beyond 64 bits") << QByteArray(R"("18446744073709551617")") << qint64(-1);
+    QTest::newRow("number beyond exact") << QByteArray("1e300") << qint64(-1);
+    QTest::newRow("negative") << QByteArray("-2") << qint64(-1);
+    QTest::newRow("fraction") << QByteArray("1.5") << qint64(-1);
+    QTest::newRow("words") << QByteArray(R"("seven")") << qint64(-1);
+}
+
+void TstWebService::userIdTakenWhole()
+{
+    QFETCH(QByteArray, id);
+    QFETCH(qint64, taken);
+    QVERIFY(m_service.script("POST", "/en/api/v1/login/", 200,
+                             R"({"customer": {"name": "Ann", "email": "a@b", "id": )" + id + "}}"));
+    SlAppLogic hub;
+    QSignalSpy replies(hub.webService(), &SlWebService::userLoginRequestFinished);
+    hub.webService()->login({{"email", "a@b"}});
+    QVERIFY(replies.wait(5000));
+    QCOMPARE(hub.user()->isValid(), taken >= 0);
+    if (taken >= 0)
+        QCOMPARE(hub.user()->id(), taken);
+    hub.logout();
 }
 
 void TstWebService::registrationSavesOnlyAMatchingKey()
@@ -349,6 +597,8 @@ void TstWebService::jobsAndUploads()
     const QString bad = R"({"parameters": {"nosuch": "1", "indicBrightness": "300"}})";
     QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(kFirst, "PENDING", kTime, good).toUtf8()));
     QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(second, "PENDING", kTime, bad).toUtf8()));
+    const QString third = QStringLiteral("0f0e0d0c-0b0a-0908-0706-050403020100");
+    QVERIFY(m_service.script("GET", kJobs, 200, kJob.arg(third, "DONE", kTime, "{}").toUtf8()));
     QVERIFY(m_service.script("POST", kReport, 200, "{}") &&
             m_service.script("POST", kReport, 500, "{}"));
     QVERIFY(m_service.script("POST", kParams, 500, "{}") &&
@@ -357,8 +607,8 @@ void TstWebService::jobsAndUploads()
         SimRunner sim;
         auto logic = plug(sim);
         // The good job is written in key order; nothing of the faulty one, whose report, refused
-        // once, goes again unchanged.
-        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 3, 10000);
+        // once, goes again unchanged; a malformed job is reported under its own id.
+        QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kReport).size() >= 4, 10000);
         QStringList writes = sim.events().filter(QRegularExpression("^write offset="));
         writes.replaceInStrings(QRegularExpression("^(\\S+ ){3}"), QString());
         QCOMPARE(writes,
@@ -371,9 +621,11 @@ void TstWebService::jobsAndUploads()
                 {"id", id}, {"state", state}, {"response_code", code}, {"response_message", text}};
         };
         const QJsonArray reports = m_service.requests(kReport);
-        QCOMPARE(QJsonArray({body(reports[0]), body(reports[1]), body(reports[2])}),
-                 QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
-                             report(second, "FAILED", 7, why)}));
+        QCOMPARE(
+            QJsonArray({body(reports[0]), body(reports[1]), body(reports[2]), body(reports[3])}),
+            QJsonArray({report(kFirst, "SUCCESS", 0, ""), report(second, "FAILED", 7, why),
+                        report(second, "FAILED", 7, why),
+                        report(third, "FAILED", 6, "Job state invalid value: DONE")}));
         QCOMPARE(m_service.requests(kStats).size(), 1);
         // No more jobs: polls, no reports; and the watch is quiet.
         QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 4, 5000);
@@ -381,7 +633,7 @@ void TstWebService::jobsAndUploads()
         const int settled = m_service.requests(kParams).size();
         QTest::qWait(900);
         QCOMPARE(m_service.requests(kParams).size(), settled);
-        QCOMPARE(m_service.requests(kReport).size(), 3);
+        QCOMPARE(m_service.requests(kReport).size(), 4);
         sim.stop();
         // Removal: the last model once more.
         QTRY_COMPARE(m_service.requests(kParams).size(), settled + 1);
@@ -397,6 +649,31 @@ void TstWebService::jobsAndUploads()
     QVariantMap model;
     SlDeviceRecord record;
     QTRY_VERIFY(!logic->settings()->peekStatistics(model, record));
+}
+
+// The user swaps watches while the job for the first is on its way: the second never gets it.
+void TstWebService::jobStaysWithItsWatch()
+{
+    const QString job = R"({"parameters": {"indicBrightness": "33"}})";
+    QVERIFY(m_service.script("GET", kJobs,
+                             {200, kJob.arg(kFirst, "PENDING", kTime, job).toUtf8(), 2.5}));
+    std::unique_ptr<SlAppLogic> logic;
+    {
+        SimRunner first;
+        logic = plug(first);
+        QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+        QTest::qWait(300); // the job request is out
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!logic->device(), 5000);
+    SimRunner second;
+    second.start({"--serial", "TR31-WEB-0002", "--reconnect", "--reconnect-delay", "50"});
+    QTRY_VERIFY_WITH_TIMEOUT(logic->device() && logic->device()->isAuthorized(), 10000);
+    // The job's reply arrives, and the second watch's own request follows it.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service.requests(kJobs).size() >= 2, 10000);
+    QCOMPARE(m_service.requests(kJobs)[1].toObject()["headers"].toObject().value("Serial-Number"),
+             QJsonValue("TR31-WEB-0002"));
+    QCOMPARE(second.count("write "), 0);
+    QVERIFY(m_service.requests(kReport).isEmpty());
 }
 
 void TstWebService::firmwareOffer_data()
@@ -469,6 +746,40 @@ void TstWebService::firmwareImages()
     QCOMPARE(updater.firmware(), QByteArray("abc\xC2\x41\x24\x35", 7));
 }
 
+void TstWebService::updateArchive_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<bool>("safe");
+    const QByteArray one = zipOf({{"a.txt", "abc"}});
+    QTest::newRow("the update") << kUpdateZip << true;
+    QTest::newRow("a name with two dots in it") << zipOf({{"a/..b/c..", "x"}}) << true;
+    QTest::newRow("cut by a byte") << kUpdateZip.chopped(1) << false;
+    QTest::newRow("cut in its data") << kUpdateZip.left(3000) << false;
+    QTest::newRow("bytes after its end") << kUpdateZip + "xx" << false;
+    QTest::newRow("no archive") << QByteArray(100000, 'z') << false;
+    QTest::newRow("no entries") << zipOf({}) << false;
+    QTest::newRow("up and out") << zipOf({{"a.txt", "1"}, {"../a.txt", "2"}}) << false;
+    QTest::newRow("up and out, deeper") << zipOf({{"bin/../../a", "x"}}) << false;
+    QTest::newRow("up and out, Windows") << zipOf({{"bin\\..\\..\\a", "x"}}) << false;
+    QTest::newRow("absolute") << zipOf({{"/etc/a", "x"}}) << false;
+    QTest::newRow("another drive") << zipOf({{"C:/a", "x"}}) << false;
+    QByteArray moved = one;
+    moved[one.size() - 6] = char(one.at(one.size() - 6) + 1); // directory offset off by one
+    QTest::newRow("directory not where the end says") << moved << false;
+    QByteArray renamed = one;
+    renamed[30] = 'b'; // the local header names another file
+    QTest::newRow("local name differs") << renamed << false;
+}
+
+void TstWebService::updateArchive()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(bool, safe);
+    QString why;
+    QCOMPARE(isSafeUpdateArchive(archive, &why), safe);
+    QCOMPARE(why.isEmpty(), safe);
+}
+
 void TstWebService::appUpdate_data()
 {
     QTest::addColumn<QString>("offer");
@@ -477,6 +788,11 @@ void TstWebService::appUpdate_data()
     QTest::newRow("the updater starts") << QString("1.3.10");
     QTest::newRow("a folder where the archive goes") << QString("1.3.10 blocked");
     QTest::newRow("no updater beside us, none from PATH") << QString("1.3.10 no-updater");
+    QTest::newRow("not an archive") << QString("1.3.10 /files/plain.zip");
+    QTest::newRow("no link") << QString("1.3.10 -");
+    QTest::newRow("another server's link") << QString("1.3.10 https://example.org/update.zip");
+    QTest::newRow("the same host, another port")
+        << QString("1.3.10 //127.0.0.1:1/files/update.zip");
 }
 
 void TstWebService::appUpdate()
@@ -485,14 +801,19 @@ void TstWebService::appUpdate()
     QFETCH(QString, offer);
     const QByteArray offered = offer.section(' ', 0, 0).toLatin1();
     const bool blocked = offer.endsWith("blocked"), program = !offer.endsWith("no-updater");
+    QString link = offer.section(' ', 1, 1);
+    if (!link.contains('/') && link != "-")
+        link = QStringLiteral("/files/update.zip");
+    const QByteArray member =
+        link == "-" ? QByteArray() : R"(, "windows_url": ")" + link.toUtf8() + '"';
     const auto contents = [](const QString &path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
     for (int i = 0; i < 2; ++i) // the second for the check after the discard
         QVERIFY(m_service.script("GET", "/en/api/v1/app_version/", 200,
-                                 R"({"app_versions": [{"version": ")" + offered +
-                                     R"(", "windows_url": "/files/update.zip"}]})"));
+                                 R"({"app_versions": [{"version": ")" + offered + '"' + member +
+                                     "}]}"));
     S updater;
     updater.userAction(S::RequestUpdate);
     QCOMPARE(updater.state(), S::Checking);
@@ -520,6 +841,14 @@ void TstWebService::appUpdate()
     QTRY_COMPARE(updater.state(), S::UpdateAvailable);
     updater.userAction(S::ApplyUpdate);
     QTRY_VERIFY(updater.state() != S::Downloading);
+    if (link != "/files/update.zip") {
+        // Shown as an error; nothing was fetched but the service's own file, nothing stored.
+        QCOMPARE(qMakePair(updater.state(), updater.error()),
+                 qMakePair(S::Error, S::DownloadError));
+        QCOMPARE(m_service.requests().size(), link.startsWith("/files/") ? 3 : 2);
+        QVERIFY(!QFile::exists(updater.archivePath()));
+        return;
+    }
     if (blocked) {
         QCOMPARE(qMakePair(updater.state(), updater.error()), qMakePair(S::Error, S::WriteError));
         QVERIFY(QDir().rmdir(updater.archivePath()));
@@ -529,9 +858,17 @@ void TstWebService::appUpdate()
     }
     QCOMPARE(updater.state(), S::DownloadFinished);
     QCOMPARE(updater.progress(), 100.0f);
-    QCOMPARE(contents(updater.archivePath()), QByteArray(100000, 'z'));
+    QCOMPARE(contents(updater.archivePath()), kUpdateZip);
     QCOMPARE(QFileInfo(QFileInfo(updater.archivePath()).path()).permissions() & 0x0077, 0);
+    // The user's own file of the name a probe might take stays as it was, and no probe remains.
+    QFile mine(QDir::current().filePath(QStringLiteral("test")));
+    QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+    mine.close();
+    const QStringList before = QDir::current().entryList(QDir::Files);
     updater.userAction(S::Update);
+    QCOMPARE(contents(mine.fileName()), QByteArray("mine"));
+    QCOMPARE(QDir::current().entryList(QDir::Files), before);
+    QVERIFY(mine.remove());
     QCOMPARE(updater.error(), program ? S::Successful : S::StartUpdaterError);
     QCOMPARE(updater.state(), program ? S::ClosingApp : S::Error);
     if (program)

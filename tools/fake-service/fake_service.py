@@ -39,12 +39,13 @@ SERIAL_ENDPOINTS = {
 # The application updater asks without a signature.
 UNSIGNED = {API + "app_version/"}
 
-# What an unscripted endpoint answers: as the service does with nothing to say.
+# What an unscripted endpoint answers: as the service does with nothing to say. Acceptances
+# come in the shapes real services send: empty, plain text, JSON with members nobody reads.
 DEFAULTS = {
     ("GET", API + "current_jobs/"): (200, {"current_job_list": []}),
-    ("POST", API + "set_job_state/"): (200, {}),
-    ("POST", API + "device_params/"): (200, {}),
-    ("POST", API + "device_stat/"): (200, {}),
+    ("POST", API + "set_job_state/"): (200, {"status": "stored", "job": {"seen": True}}),
+    ("POST", API + "device_params/"): (200, ""),
+    ("POST", API + "device_stat/"): (200, "OK"),
     ("GET", API + "firmware_version/"): (200, {"firmware_versions": []}),
     ("GET", API + "app_version/"): (200, {"app_versions": []}),
     ("GET", API + "banner/"): (200, {"banner": {}}),
@@ -101,6 +102,10 @@ class Handler(BaseHTTPRequestHandler):
         if isinstance(body, (dict, list)):
             body = json.dumps(body).encode()
         elif isinstance(body, str):
+            try:
+                json.loads(body)
+            except ValueError:
+                content_type = "text/plain" if content_type == "application/json" else content_type
             body = body.encode()
         self.send_response(status)
         self.send_header("Content-Type", content_type)

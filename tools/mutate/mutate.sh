@@ -2,7 +2,14 @@
 # Applies one-line faults to the core one at a time, rebuilds the test that should notice, runs it and
 # records whether it failed. The source file is restored after every fault, also on Ctrl-C or an error.
 #   tools/mutate/mutate.sh [build-dir] [mutations-file]
+# The tests use fixed ports and the single-instance slot. Run as root, the script gives itself a
+# private network and IPC namespace, so it neither waits for nor disturbs other test runs; run
+# otherwise, hold the shared test lock around it.
 set -uo pipefail
+if [ -z "${CORVANE_MUTATE_PRIVATE:-}" ] && [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+    export CORVANE_MUTATE_PRIVATE=1
+    exec unshare --net --ipc bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
+fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${1:-$root/build}
 data=${2:-$root/tools/mutate/mutations.tsv}
@@ -22,8 +29,8 @@ if [ ! -d "$build" ]; then
     echo "no build in $build: run scripts/setup.sh first" >&2
     exit 2
 fi
-if ! git diff --quiet -- device model storage crypto time app; then
-    echo "the core has uncommitted changes; a mutation run would discard them" >&2
+if ! git diff --quiet -- device model storage crypto time app web update qml; then
+    echo "the sources have uncommitted changes; a mutation run would discard them" >&2
     exit 2
 fi
 

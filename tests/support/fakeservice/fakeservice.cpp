@@ -99,6 +99,7 @@ bool FakeService::script(const QString &method, const QString &path, const Reply
                            {QStringLiteral("status"), reply.status},
                            {QStringLiteral("body"), QString::fromUtf8(reply.body)},
                            {QStringLiteral("never"), reply.never},
+                           {QStringLiteral("once"), reply.once},
                            {QStringLiteral("delay"), reply.delaySeconds}};
     return control(QStringLiteral("/_control/script"), &args);
 }

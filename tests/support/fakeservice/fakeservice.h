@@ -28,6 +28,7 @@ public:
         QByteArray body; // sent as it stands (JSON or any text)
         double delaySeconds = 0;
         bool never = false; // hold the connection without an answer
+        bool once = true;   // false: the endpoint's answer from now on
     };
 
     ~FakeService();

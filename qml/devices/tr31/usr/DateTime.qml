@@ -148,7 +148,7 @@ Item {
             visible: page.syncOn && page.host && !page.host.timeSync.lastUpdateOK
             color: "#ff6060"
             font.pixelSize: Helper.fontSizeScale(12)
-            text: "The time server is not available"
+            text: page.host ? page.host.timeSync.warning : ""
         }
         Title3Text { text: "TIME FORMAT" }
         ListButton {
