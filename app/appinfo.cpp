@@ -1,9 +1,9 @@
 #include "appinfo.h"
 
+#include "model/slproperty.h"
 #include "platform/platform.h"
 
-#include <QDir>
-#include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 // Both written once while start-up parses the options, read-only afterwards.
@@ -40,11 +40,8 @@ void setLogFileName(const QString &name)
 
 QString userFilePath(const QString &name)
 {
-    if (name.isEmpty() || QDir::isAbsolutePath(name))
-        return name;
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(folder);
-    return QDir(folder).absoluteFilePath(name);
+    // The same rule as for the property files.
+    return name.isEmpty() ? name : SlProperty::localPath(QUrl::fromLocalFile(name));
 }
 
 QByteArray hostKey()

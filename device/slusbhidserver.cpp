@@ -96,13 +96,10 @@ void SlUSBHIDServer::start(int interval)
 {
     running = true;
     pollInterval = interval;
-    if (needsPolling()) {
-        timer->start(interval);
-    } else {
-        // What was plugged in before the monitor listened, or while stopped.
-        timer->stop();
+    updateTimer();
+    // What was plugged in before the monitor listened, or while stopped.
+    if (!needsPolling())
         queuePass();
-    }
 }
 
 void SlUSBHIDServer::start()

@@ -40,7 +40,6 @@ public:
     QByteArray firmware() const { return m_firmware.data(); }
     // From the start of a transfer until its outcome is known (after the watch's 2 s to settle).
     bool isUpdating() const { return m_updating; }
-    bool isWriting() const { return m_updating; }
     // What became of the last transfer, in a sentence for the user; empty before the first.
     QString status() const { return m_status; }
 

@@ -723,7 +723,7 @@ void TstWebService::firmwareOffer()
         QTRY_COMPARE(updater.progress(), 217.0f * 100.0f / 218.0f);
         QVERIFY(updater.isUpdateAvailable()); // taken only once the watch stays after the pause
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!updater.isWriting(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!updater.isUpdating(), 10000);
     // The worker queues its verdict before it lowers the flag: one pass delivers it.
     QCoreApplication::processEvents();
     QTRY_VERIFY(!updater.isUpdateAvailable());
